@@ -1,0 +1,417 @@
+// File-backed registry store. A key is a directory below the root, a value a
+// file in it: the four bytes "TQRV", the type as a little-endian 32-bit number,
+// then the value's bytes. Every name is checked before it reaches the file
+// system, so no path leaves the root.
+#include "platform/registry_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace tq::platform {
+namespace {
+
+constexpr unsigned char kMagic[4] = {'T', 'Q', 'R', 'V'};
+constexpr size_t kHeaderSize = 8;
+constexpr mode_t kDirectoryMode = 0755;
+constexpr mode_t kValueMode = 0644;
+constexpr char kTempPattern[] = ".tmp-XXXXXX";
+
+RegistryStatus FromErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return RegistryStatus::kNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return RegistryStatus::kAccessDenied;
+        default:
+            return RegistryStatus::kIoError;
+    }
+}
+
+std::string Join(const std::string& directory, std::string_view name) {
+    std::string path = directory;
+    if (path.empty() || path.back() != '/') path += '/';
+    path.append(name);
+    return path;
+}
+
+std::string CurrentDirectory() {
+    std::vector<char> buffer(256);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+// Makes a path absolute against the current directory and drops trailing
+// slashes, so that key directories are spelled the same way every time.
+std::string Absolute(std::string path) {
+    if (path.empty()) return path;
+    if (path.front() != '/') {
+        std::string cwd = CurrentDirectory();
+        if (cwd.empty()) return {};
+        path = Join(cwd, path);
+    }
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+std::string HomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    const long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 1024);
+    for (;;) {
+        passwd entry{};
+        passwd* found = nullptr;
+        const int rc = getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found);
+        if (rc == ERANGE && buffer.size() < (size_t{1} << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (rc != 0 || found == nullptr || found->pw_dir == nullptr) return {};
+        return found->pw_dir;
+    }
+}
+
+// Splits a key path at '\', skipping empty segments; false when a name is invalid.
+bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names) {
+    while (!path.empty()) {
+        const size_t end = std::min(path.find('\\'), path.size());
+        const std::string_view name = path.substr(0, end);
+        path.remove_prefix(std::min(end + 1, path.size()));
+        if (name.empty()) continue;
+        if (!RegistryStore::IsValidName(name)) return false;
+        names->push_back(name);
+    }
+    return true;
+}
+
+// The directories from the top of the file system down to the key: each
+// ancestor of the root, the root, then one per key name.
+std::vector<std::string> DirectoryChain(const std::string& root,
+                                        const std::vector<std::string_view>& names) {
+    std::vector<std::string> chain;
+    for (size_t slash = root.find('/', 1); slash != std::string::npos;
+         slash = root.find('/', slash + 1)) {
+        chain.push_back(root.substr(0, slash));
+    }
+    chain.push_back(root);
+    for (const std::string_view name : names)
+        chain.push_back(Join(chain.back(), name));
+    return chain;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Creates the missing directories of the chain. Every existing one is checked
+// first, so that a value standing where a key should be refuses the whole
+// request before anything is created.
+RegistryStatus MakeDirectories(const std::vector<std::string>& chain) {
+    if (IsDirectory(chain.back())) return RegistryStatus::kOk;
+    size_t missing = 0;
+    for (; missing < chain.size(); ++missing) {
+        struct stat info {};
+        if (stat(chain[missing].c_str(), &info) != 0) {
+            if (errno == ENOENT) break;
+            return FromErrno(errno);
+        }
+        if (!S_ISDIR(info.st_mode)) return RegistryStatus::kAccessDenied;
+    }
+    for (size_t i = missing; i < chain.size(); ++i) {
+        if (mkdir(chain[i].c_str(), kDirectoryMode) == 0) continue;
+        if (errno != EEXIST) return FromErrno(errno);
+        // Created meanwhile by someone else: fine if it is a directory.
+        if (!IsDirectory(chain[i])) return RegistryStatus::kAccessDenied;
+    }
+    return RegistryStatus::kOk;
+}
+
+RegistryStatus ReadFull(int fd, void* data, size_t size) {
+    auto* out = static_cast<unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = read(fd, out, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FromErrno(errno);
+        if (n == 0) return RegistryStatus::kIoError;  // shorter than its size said
+        out += n;
+        size -= static_cast<size_t>(n);
+    }
+    return RegistryStatus::kOk;
+}
+
+RegistryStatus WriteFull(int fd, const void* data, size_t size) {
+    const auto* in = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, in, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FromErrno(errno);
+        in += n;
+        size -= static_cast<size_t>(n);
+    }
+    return RegistryStatus::kOk;
+}
+
+// Reads an open value file. The file behind fd is never written again once it
+// is visible (writers rename a new file over it), so this sees one value whole.
+RegistryStatus ReadValue(int fd, RegistryType* type, void* data, uint32_t* size) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return FromErrno(errno);
+    if (S_ISDIR(info.st_mode)) return RegistryStatus::kNotFound;  // a subkey, not a value
+    if (!S_ISREG(info.st_mode)) return RegistryStatus::kIoError;
+    const auto file_size = static_cast<uint64_t>(info.st_size);
+    if (info.st_size < 0 || file_size < kHeaderSize || file_size - kHeaderSize > UINT32_MAX) {
+        return RegistryStatus::kIoError;
+    }
+    const auto value_size = static_cast<uint32_t>(file_size - kHeaderSize);
+
+    unsigned char header[kHeaderSize];
+    if (ReadFull(fd, header, sizeof header) != RegistryStatus::kOk ||
+        std::memcmp(header, kMagic, sizeof kMagic) != 0) {
+        return RegistryStatus::kIoError;
+    }
+    const uint32_t value_type =
+        static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
+        static_cast<uint32_t>(header[6]) << 16 | static_cast<uint32_t>(header[7]) << 24;
+
+    bool more_data = false;
+    if (data != nullptr) {
+        const uint32_t count = std::min(*size, value_size);
+        if (count > 0) {
+            const RegistryStatus status = ReadFull(fd, data, count);
+            if (status != RegistryStatus::kOk) return status;
+        }
+        more_data = count < value_size;
+    }
+    if (type != nullptr) *type = static_cast<RegistryType>(value_type);
+    if (size != nullptr) *size = value_size;
+    return more_data ? RegistryStatus::kMoreData : RegistryStatus::kOk;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Removes every value (and stray temporary file) of a key, or nothing at all
+// when the key has a subkey.
+RegistryStatus RemoveValues(const std::string& directory) {
+    const std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+    if (!dir) return FromErrno(errno);
+    const int dir_fd = dirfd(dir.get());
+    std::vector<std::string> files;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) return FromErrno(errno);
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        bool is_directory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            if (fstatat(dir_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            is_directory = S_ISDIR(info.st_mode);
+        }
+        if (is_directory) return RegistryStatus::kKeyHasSubkeys;
+        files.emplace_back(name);
+    }
+    for (const std::string& file : files) {
+        if (unlinkat(dir_fd, file.c_str(), 0) != 0 && errno != ENOENT) return FromErrno(errno);
+    }
+    return RegistryStatus::kOk;
+}
+
+// Resolves a key path to its directory chain below the current root. The root
+// itself (a path without names) is refused unless allow_root is set.
+RegistryStatus ResolveKey(std::string_view path, bool allow_root, std::vector<std::string>* chain) {
+    std::vector<std::string_view> names;
+    if (!SplitKeyPath(path, &names)) return RegistryStatus::kInvalidName;
+    if (names.empty() && !allow_root) return RegistryStatus::kInvalidName;
+    const std::string root = RegistryStore::Root();
+    if (root.empty()) return RegistryStatus::kIoError;
+    *chain = DirectoryChain(root, names);
+    return RegistryStatus::kOk;
+}
+
+}  // namespace
+
+std::string RegistryStore::Root() {
+    try {
+        if (const char* root = std::getenv("TQ_REGISTRY_ROOT"); root != nullptr && *root != '\0') {
+            return Absolute(root);
+        }
+        // A relative XDG_CONFIG_HOME is invalid by the XDG rules and is ignored.
+        if (const char* config = std::getenv("XDG_CONFIG_HOME");
+            config != nullptr && config[0] == '/') {
+            return Absolute(Join(config, "tessaloquin/registry"));
+        }
+        const std::string home = HomeDirectory();
+        if (home.empty()) return {};
+        return Absolute(Join(home, ".config/tessaloquin/registry"));
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+RegistryStatus RegistryStore::OpenKey(std::string_view path, RegistryKey* key) {
+    if (key == nullptr) return RegistryStatus::kInvalidName;
+    key->directory_.clear();
+    try {
+        std::vector<std::string> chain;
+        if (const RegistryStatus status = ResolveKey(path, true, &chain);
+            status != RegistryStatus::kOk) {
+            return status;
+        }
+        struct stat info {};
+        if (stat(chain.back().c_str(), &info) != 0) return FromErrno(errno);
+        if (!S_ISDIR(info.st_mode)) return RegistryStatus::kNotFound;  // a value, not a key
+        key->directory_ = std::move(chain.back());
+        return RegistryStatus::kOk;
+    } catch (const std::bad_alloc&) {
+        return RegistryStatus::kIoError;
+    }
+}
+
+RegistryStatus RegistryStore::CreateKey(std::string_view path, RegistryKey* key) {
+    if (key == nullptr) return RegistryStatus::kInvalidName;
+    key->directory_.clear();
+    try {
+        std::vector<std::string> chain;
+        RegistryStatus status = ResolveKey(path, true, &chain);
+        if (status == RegistryStatus::kOk) status = MakeDirectories(chain);
+        if (status == RegistryStatus::kOk) key->directory_ = std::move(chain.back());
+        return status;
+    } catch (const std::bad_alloc&) {
+        return RegistryStatus::kIoError;
+    }
+}
+
+void RegistryStore::CloseKey(RegistryKey* key) {
+    if (key != nullptr) key->directory_.clear();
+}
+
+RegistryStatus RegistryStore::QueryValue(const RegistryKey& key, std::string_view name,
+                                         RegistryType* type, void* data, uint32_t* size) {
+    // A closed key or a buffer without a size is a caller error, reported as a bad name.
+    if (!key.is_open() || !IsValidName(name) || (data != nullptr && size == nullptr)) {
+        return RegistryStatus::kInvalidName;
+    }
+    try {
+        const std::string path = Join(key.directory_, name);
+        // O_NONBLOCK keeps a stray FIFO from blocking the open; it is refused below.
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return FromErrno(errno);
+        const RegistryStatus status = ReadValue(fd, type, data, size);
+        close(fd);
+        return status;
+    } catch (const std::bad_alloc&) {
+        return RegistryStatus::kIoError;
+    }
+}
+
+RegistryStatus RegistryStore::SetValue(const RegistryKey& key, std::string_view name,
+                                       RegistryType type, const void* data, uint32_t size) {
+    if (!key.is_open() || !IsValidName(name) || (data == nullptr && size != 0)) {
+        return RegistryStatus::kInvalidName;
+    }
+    try {
+        const std::string target = Join(key.directory_, name);
+        struct stat info {};
+        if (lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            return RegistryStatus::kAccessDenied;  // the name belongs to a subkey
+        }
+
+        std::string temp = Join(key.directory_, kTempPattern);
+        const int fd = mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0) return FromErrno(errno);
+
+        const auto type_bits = static_cast<uint32_t>(type);
+        const unsigned char header[kHeaderSize] = {
+            kMagic[0],
+            kMagic[1],
+            kMagic[2],
+            kMagic[3],
+            static_cast<unsigned char>(type_bits & 0xff),
+            static_cast<unsigned char>((type_bits >> 8) & 0xff),
+            static_cast<unsigned char>((type_bits >> 16) & 0xff),
+            static_cast<unsigned char>((type_bits >> 24) & 0xff),
+        };
+        RegistryStatus status = WriteFull(fd, header, sizeof header);
+        if (status == RegistryStatus::kOk && size > 0) status = WriteFull(fd, data, size);
+        if (status == RegistryStatus::kOk && fchmod(fd, kValueMode) != 0) status = FromErrno(errno);
+        // On disk before the rename, so that a crash cannot leave an empty value behind.
+        if (status == RegistryStatus::kOk && fsync(fd) != 0) status = FromErrno(errno);
+        if (close(fd) != 0 && status == RegistryStatus::kOk) status = FromErrno(errno);
+        if (status == RegistryStatus::kOk && rename(temp.c_str(), target.c_str()) != 0) {
+            status = errno == EISDIR ? RegistryStatus::kAccessDenied : FromErrno(errno);
+        }
+        if (status != RegistryStatus::kOk) unlink(temp.c_str());
+        return status;
+    } catch (const std::bad_alloc&) {
+        return RegistryStatus::kIoError;
+    }
+}
+
+RegistryStatus RegistryStore::DeleteValue(const RegistryKey& key, std::string_view name) {
+    if (!key.is_open() || !IsValidName(name)) return RegistryStatus::kInvalidName;
+    try {
+        const std::string path = Join(key.directory_, name);
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0) return FromErrno(errno);
+        if (S_ISDIR(info.st_mode)) return RegistryStatus::kNotFound;  // a subkey, not a value
+        if (unlink(path.c_str()) != 0) return FromErrno(errno);
+        return RegistryStatus::kOk;
+    } catch (const std::bad_alloc&) {
+        return RegistryStatus::kIoError;
+    }
+}
+
+RegistryStatus RegistryStore::DeleteKey(std::string_view path) {
+    try {
+        std::vector<std::string> chain;
+        // The root itself is never deleted.
+        if (const RegistryStatus status = ResolveKey(path, false, &chain);
+            status != RegistryStatus::kOk) {
+            return status;
+        }
+        // A writer may drop a temporary file in between; try again a few times.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const RegistryStatus status = RemoveValues(chain.back());
+            if (status != RegistryStatus::kOk) return status;
+            if (rmdir(chain.back().c_str()) == 0) return RegistryStatus::kOk;
+            if (errno != ENOTEMPTY && errno != EEXIST) return FromErrno(errno);
+        }
+        return RegistryStatus::kIoError;
+    } catch (const std::bad_alloc&) {
+        return RegistryStatus::kIoError;
+    }
+}
+
+bool RegistryStore::IsValidName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '/' || byte < 0x20 || byte == 0x7f;
+    });
+}
+
+}  // namespace tq::platform
