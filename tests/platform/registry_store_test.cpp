@@ -16,239 +16,173 @@
 namespace tq::platform {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace std::string_literals;
+using Names = std::vector<std::string>;
+using RS = RegistryStore;
 using S = RegistryStatus;
 
-std::vector<std::string> List(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory)) {
+Names List(const std::string& directory) {
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
+// The value's bytes, or "<status>" when the read does not succeed.
+std::string Get(const RegistryKey& key, std::string_view name, RegistryType* type = nullptr) {
+    std::string data(8192, '\0');
+    auto size = static_cast<uint32_t>(data.size());
+    const S status = RS::QueryValue(key, name, type, data.data(), &size);
+    if (status != S::kOk) return "<" + std::to_string(static_cast<int>(status)) + ">";
+    return data.substr(0, size);
+}
+
+S Set(const RegistryKey& key, std::string_view name, const std::string& data,
+      RegistryType type = RegistryType::kString) {
+    return RS::SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+}
+
 class RegistryStoreTest : public ::testing::Test {
   protected:
-    // The value's bytes, or "<status>" when the read does not succeed.
-    static std::string Get(const RegistryKey& key, std::string_view name,
-                           RegistryType* type = nullptr) {
-        std::string data(8192, '\0');
-        auto size = static_cast<uint32_t>(data.size());
-        const S status = RegistryStore::QueryValue(key, name, type, data.data(), &size);
-        if (status != S::kOk) return "<" + std::to_string(static_cast<int>(status)) + ">";
-        data.resize(size);
-        return data;
-    }
-    static S Set(const RegistryKey& key, std::string_view name, const std::string& data,
-                 RegistryType type = RegistryType::kString) {
-        return RegistryStore::SetValue(key, name, type, data.data(),
-                                       static_cast<uint32_t>(data.size()));
-    }
-
     test::TempDir temp_;
     std::string root_ = temp_.File("registry");
     test::ScopedEnv env_{"TQ_REGISTRY_ROOT", root_.c_str()};
+    RegistryKey key_;
+    RegistryKey other_;
 };
 
-TEST_F(RegistryStoreTest, RoundTripsEachTypeInItsFileLayout) {
-    RegistryKey key;
-    ASSERT_EQ(RegistryStore::CreateKey("SOFTWARE\\Quelmar", &key), S::kOk);
-    const std::pair<RegistryType, std::string> cases[] = {
-        {RegistryType::kString, std::string("text\0", 5)},
-        {RegistryType::kExpandString, std::string("%HOME%\\x\0", 9)},
-        {RegistryType::kNumber, std::string("\x04\x03\x02\x01", 4)},
-        {RegistryType::kString, std::string("\0\xff\0zero\0\0", 9)},
-        {RegistryType::kNumber, ""},
-    };
-    for (const auto& [type, data] : cases) {
-        ASSERT_EQ(Set(key, "V", data, type), S::kOk);
+TEST_F(RegistryStoreTest, RoundTripsEachTypeAndReportsSizes) {
+    ASSERT_EQ(RS::CreateKey("SOFTWARE\\Quelmar", &key_), S::kOk);
+    for (const auto& [type, data] : {std::pair{RegistryType::kExpandString, "%HOME%\\x\0"s},
+                                     std::pair{RegistryType::kNumber, "\x04\x03\x02\x01"s},
+                                     std::pair{RegistryType::kNumber, ""s},
+                                     std::pair{RegistryType::kString, "\0\xff\0zero\0"s}}) {
+        ASSERT_EQ(Set(key_, "V", data, type), S::kOk);
         RegistryType read_type{};
-        EXPECT_EQ(Get(key, "V", &read_type), data);
+        EXPECT_EQ(Get(key_, "V", &read_type), data);
         EXPECT_EQ(read_type, type);
-        EXPECT_EQ(test::ReadFile(key.directory() + "/V"),
-                  "TQRV" + std::string(1, static_cast<char>(type)) + std::string(3, '\0') + data);
+        EXPECT_EQ(test::ReadFile(key_.directory() + "/V"),
+                  "TQRV"s + static_cast<char>(type) + "\0\0\0"s + data);
     }
-    EXPECT_EQ(Get(key, "Missing"), "<2>");
-    test::WriteFile(key.directory() + "/BadMagic", std::string("TQRX\1\0\0\0abc", 11));
-    test::WriteFile(key.directory() + "/Short", "TQRV\1");
-    EXPECT_EQ(Get(key, "BadMagic"), "<1117>");
-    EXPECT_EQ(Get(key, "Short"), "<1117>");
-    EXPECT_EQ(List(key.directory()), (std::vector<std::string>{"BadMagic", "Short", "V"}));
-}
-
-TEST_F(RegistryStoreTest, QueryReportsSizeAndMoreData) {
-    RegistryKey key;
-    ASSERT_EQ(RegistryStore::CreateKey("K", &key), S::kOk);
-    ASSERT_EQ(Set(key, "V", "0123456789", RegistryType::kExpandString), S::kOk);
-
-    RegistryType type{};
     uint32_t size = 3;
-    EXPECT_EQ(RegistryStore::QueryValue(key, "V", &type, nullptr, &size), S::kOk);
-    EXPECT_EQ(size, 10u);
-    EXPECT_EQ(type, RegistryType::kExpandString);
+    EXPECT_EQ(RS::QueryValue(key_, "V", nullptr, nullptr, &size), S::kOk);
+    EXPECT_EQ(size, 8u);
+    std::string buffer(8, 'x');
+    size = 3;
+    EXPECT_EQ(RS::QueryValue(key_, "V", nullptr, buffer.data(), &size), S::kMoreData);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(buffer, "\0\xff\0xxxxx"s);
 
-    char buffer[12] = "xxxxxxxxxxx";
-    size = 4;
-    EXPECT_EQ(RegistryStore::QueryValue(key, "V", nullptr, buffer, &size), S::kMoreData);
-    EXPECT_EQ(size, 10u);
-    EXPECT_STREQ(buffer, "0123xxxxxxx");
-    size = 10;
-    EXPECT_EQ(RegistryStore::QueryValue(key, "V", nullptr, buffer, &size), S::kOk);
-    EXPECT_STREQ(buffer, "0123456789x");
+    test::WriteFile(key_.directory() + "/Bad", "TQRX\1\0\0\0abc"s);
+    EXPECT_EQ(Get(key_, "Bad"), "<1117>");
+    EXPECT_EQ(Get(key_, "Missing"), "<2>");
 }
 
 TEST_F(RegistryStoreTest, KeysAreDirectoriesBelowTheRoot) {
-    EXPECT_EQ(RegistryStore::Root(), root_);
-    RegistryKey key;
-    EXPECT_EQ(RegistryStore::OpenKey("A\\B", &key), S::kNotFound);
-    EXPECT_FALSE(key.is_open());
-    ASSERT_EQ(RegistryStore::CreateKey("\\A\\\\B\\C\\", &key), S::kOk);
-    EXPECT_EQ(key.directory(), root_ + "/A/B/C");
-    EXPECT_TRUE(fs::is_directory(key.directory()));
-    EXPECT_EQ(RegistryStore::OpenKey("A\\B", &key), S::kOk);
-    EXPECT_EQ(key.directory(), root_ + "/A/B");
-    RegistryStore::CloseKey(&key);
-    EXPECT_FALSE(key.is_open());
+    EXPECT_EQ(RS::OpenKey("A\\B", &key_), S::kNotFound);
+    ASSERT_EQ(RS::CreateKey("\\A\\\\B\\C\\", &key_), S::kOk);
+    EXPECT_EQ(key_.directory(), root_ + "/A/B/C");
+    EXPECT_EQ(RS::OpenKey("A\\B", &key_), S::kOk);
+    EXPECT_EQ(key_.directory(), root_ + "/A/B");
 
-    test::ScopedEnv no_root("TQ_REGISTRY_ROOT", "");
-    test::ScopedEnv home("HOME", "/home/someone");
-    {
-        test::ScopedEnv config("XDG_CONFIG_HOME", "/etc/xdg-test");
-        EXPECT_EQ(RegistryStore::Root(), "/etc/xdg-test/tessaloquin/registry");
-    }
-    test::ScopedEnv config("XDG_CONFIG_HOME", nullptr);
-    EXPECT_EQ(RegistryStore::Root(), "/home/someone/.config/tessaloquin/registry");
+    test::ScopedEnv no_root("TQ_REGISTRY_ROOT", ""), home("HOME", "/home/me");
+    test::ScopedEnv config("XDG_CONFIG_HOME", "/etc/xdg");
+    EXPECT_EQ(RS::Root(), "/etc/xdg/tessaloquin/registry");
+    test::ScopedEnv no_config("XDG_CONFIG_HOME", nullptr);
+    EXPECT_EQ(RS::Root(), "/home/me/.config/tessaloquin/registry");
 }
 
 TEST_F(RegistryStoreTest, HostileNamesAreRefusedAndNothingLeavesTheRoot) {
-    RegistryKey key;
-    ASSERT_EQ(RegistryStore::CreateKey("K", &key), S::kOk);
-    const std::string bad[] = {"..",   ".",     "a/b", "/",
-                               "\x01", "x\x7f", "\n",  std::string("a\0b", 3)};
-    for (const std::string& name : bad) {
+    ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
+    for (const std::string& name : {".."s, "."s, "a/b"s, "/"s, "\x01"s, "x\x7f"s, "a\0b"s}) {
         SCOPED_TRACE(testing::PrintToString(name));
-        RegistryKey other;
-        EXPECT_FALSE(RegistryStore::IsValidName(name));
-        EXPECT_EQ(RegistryStore::CreateKey(name + "\\escape", &other), S::kInvalidName);
-        EXPECT_EQ(RegistryStore::CreateKey("K\\" + name + "\\..\\escape", &other), S::kInvalidName);
-        EXPECT_EQ(RegistryStore::OpenKey("K\\" + name, &other), S::kInvalidName);
-        EXPECT_EQ(RegistryStore::DeleteKey(name), S::kInvalidName);
-        EXPECT_EQ(Set(key, name, "x"), S::kInvalidName);
-        EXPECT_EQ(Get(key, name), "<123>");
-        EXPECT_EQ(RegistryStore::DeleteValue(key, name), S::kInvalidName);
+        EXPECT_EQ(RS::CreateKey("K\\" + name + "\\..\\escape", &other_), S::kInvalidName);
+        EXPECT_EQ(RS::OpenKey(name + "\\K", &other_), S::kInvalidName);
+        EXPECT_EQ(RS::DeleteKey(name + "\\K"), S::kInvalidName);
+        EXPECT_EQ(Set(key_, name, "x"), S::kInvalidName);
+        EXPECT_EQ(Get(key_, name), "<123>");
+        EXPECT_EQ(RS::DeleteValue(key_, name), S::kInvalidName);
     }
-    EXPECT_EQ(Set(key, "", "x"), S::kInvalidName);
-    EXPECT_EQ(RegistryStore::DeleteKey(""), S::kInvalidName);
-    EXPECT_EQ(RegistryStore::DeleteKey("\\\\"), S::kInvalidName);
-    EXPECT_EQ(List(temp_.path()), std::vector<std::string>{"registry"});
-    EXPECT_EQ(List(root_), std::vector<std::string>{"K"});
-    EXPECT_TRUE(List(key.directory()).empty());
-
-    for (const char* name : {"...", ".hidden", "a b", "a\\b", "\xc3\xbc"}) {
-        EXPECT_TRUE(RegistryStore::IsValidName(name)) << name;
-    }
+    EXPECT_EQ(Set(key_, "", "x"), S::kInvalidName);
+    EXPECT_EQ(RS::DeleteKey("\\\\"), S::kInvalidName);  // the root itself
+    EXPECT_EQ(List(temp_.path()), Names{"registry"});
+    EXPECT_EQ(List(root_), Names{"K"});
+    EXPECT_TRUE(List(key_.directory()).empty());
+    EXPECT_TRUE(RS::IsValidName("...") && RS::IsValidName(".x") && RS::IsValidName("a\\b c"));
 }
 
-TEST_F(RegistryStoreTest, ValueAndSubkeyMayNotShareAName) {
-    RegistryKey key;
-    RegistryKey other;
-    ASSERT_EQ(RegistryStore::CreateKey("K\\Sub", &other), S::kOk);
-    ASSERT_EQ(RegistryStore::OpenKey("K", &key), S::kOk);
-    EXPECT_EQ(Set(key, "Sub", "x"), S::kAccessDenied);
-    EXPECT_EQ(Get(key, "Sub"), "<2>");
-    EXPECT_EQ(RegistryStore::DeleteValue(key, "Sub"), S::kNotFound);
-    EXPECT_TRUE(fs::is_directory(root_ + "/K/Sub"));
+TEST_F(RegistryStoreTest, ValuesAndSubkeysKeepApartAndDeleteKeySparesSubkeys) {
+    ASSERT_EQ(RS::CreateKey("K\\Sub", &other_), S::kOk);
+    ASSERT_EQ(RS::OpenKey("K", &key_), S::kOk);
+    EXPECT_EQ(Set(key_, "Sub", "x"), S::kAccessDenied);
+    EXPECT_EQ(Get(key_, "Sub"), "<2>");
+    EXPECT_EQ(RS::DeleteValue(key_, "Sub"), S::kNotFound);
+    ASSERT_EQ(Set(key_, "Val", "kept"), S::kOk);
+    EXPECT_EQ(RS::CreateKey("K\\Val\\Deeper", &other_), S::kAccessDenied);
+    EXPECT_EQ(RS::OpenKey("K\\Val", &other_), S::kNotFound);
 
-    ASSERT_EQ(Set(key, "Val", "kept"), S::kOk);
-    EXPECT_EQ(RegistryStore::CreateKey("K\\Val", &other), S::kAccessDenied);
-    EXPECT_EQ(RegistryStore::CreateKey("K\\Val\\Deeper", &other), S::kAccessDenied);
-    EXPECT_EQ(RegistryStore::OpenKey("K\\Val", &other), S::kNotFound);
-    EXPECT_EQ(Get(key, "Val"), "kept");
-    EXPECT_EQ(List(key.directory()), (std::vector<std::string>{"Sub", "Val"}));
-}
-
-TEST_F(RegistryStoreTest, DeleteKeyRefusesSubkeysAndRemovesValues) {
-    RegistryKey parent;
-    RegistryKey child;
-    ASSERT_EQ(RegistryStore::CreateKey("P\\C", &child), S::kOk);
-    ASSERT_EQ(RegistryStore::OpenKey("P", &parent), S::kOk);
-    ASSERT_EQ(Set(parent, "v", "1"), S::kOk);
-    test::WriteFile(parent.directory() + "/.tmp-stray", "half");
-
-    EXPECT_EQ(RegistryStore::DeleteKey("P"), S::kKeyHasSubkeys);
-    EXPECT_EQ(List(parent.directory()), (std::vector<std::string>{".tmp-stray", "C", "v"}));
-    EXPECT_EQ(RegistryStore::DeleteKey("P\\C"), S::kOk);
-    EXPECT_EQ(RegistryStore::DeleteKey("P"), S::kOk);
-    EXPECT_FALSE(fs::exists(parent.directory()));
-    EXPECT_EQ(RegistryStore::DeleteKey("P"), S::kNotFound);
-    EXPECT_EQ(Set(parent, "v", "2"), S::kNotFound);
-    EXPECT_EQ(RegistryStore::DeleteValue(parent, "v"), S::kNotFound);
-    EXPECT_TRUE(fs::is_directory(root_));
+    test::WriteFile(key_.directory() + "/.tmp-stray", "half");
+    EXPECT_EQ(RS::DeleteKey("K"), S::kKeyHasSubkeys);
+    EXPECT_EQ(List(key_.directory()), (Names{".tmp-stray", "Sub", "Val"}));
+    EXPECT_EQ(RS::DeleteKey("K\\Sub"), S::kOk);
+    EXPECT_EQ(RS::DeleteKey("K"), S::kOk);
+    EXPECT_EQ(RS::DeleteKey("K"), S::kNotFound);
+    EXPECT_EQ(Set(key_, "Val", "again"), S::kNotFound);
+    EXPECT_EQ(List(root_), Names{});
 }
 
 TEST_F(RegistryStoreTest, ReadOnlyKeyIsAccessDeniedAndKeepsTheOldValue) {
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    RegistryKey key;
-    ASSERT_EQ(RegistryStore::CreateKey("K", &key), S::kOk);
-    ASSERT_EQ(Set(key, "V", "old"), S::kOk);
-    ASSERT_EQ(chmod(key.directory().c_str(), 0555), 0);
-    EXPECT_EQ(Set(key, "V", "new"), S::kAccessDenied);
-    EXPECT_EQ(RegistryStore::DeleteValue(key, "V"), S::kAccessDenied);
-    EXPECT_EQ(Get(key, "V"), "old");
-    EXPECT_EQ(List(key.directory()), std::vector<std::string>{"V"});
+    ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
+    ASSERT_EQ(Set(key_, "V", "old"), S::kOk);
+    ASSERT_EQ(chmod(key_.directory().c_str(), 0555), 0);
+    EXPECT_EQ(Set(key_, "V", "new"), S::kAccessDenied);
+    EXPECT_EQ(RS::DeleteValue(key_, "V"), S::kAccessDenied);
+    EXPECT_EQ(Get(key_, "V"), "old");
+    EXPECT_EQ(List(key_.directory()), Names{"V"});
 }
 
-// Writer w, round r: a value whose first bytes name w and r and whose length varies.
-std::string WriterValue(int writer, int round) {
-    std::string value(3 + static_cast<size_t>(round * 97 + writer * 1013) % 6000, '\0');
-    value[0] = static_cast<char>(writer);
-    value[1] = static_cast<char>(round & 0xff);
-    value[2] = static_cast<char>(round >> 8);
-    for (size_t i = 3; i < value.size(); ++i) {
-        value[i] = static_cast<char>((writer * 31 + round * 7 + static_cast<int>(i)) & 0xff);
-    }
+// Round r of writer w: w and r in the first three bytes, the length varies.
+std::string WriterValue(int w, int r) {
+    std::string value(3 + static_cast<size_t>(r * 97 + w * 1013) % 6000, static_cast<char>(w + r));
+    value[0] = static_cast<char>(w);
+    value[1] = static_cast<char>(r & 0xff);
+    value[2] = static_cast<char>(r >> 8);
     return value;
 }
 
 TEST_F(RegistryStoreTest, ConcurrentWritersNeverShowATornValue) {
-    constexpr int kRounds = 500;
-    RegistryKey key;
-    ASSERT_EQ(RegistryStore::CreateKey("K", &key), S::kOk);
-    ASSERT_EQ(Set(key, "V", WriterValue(2, 0)), S::kOk);
+    ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
+    ASSERT_EQ(Set(key_, "V", WriterValue(2, 0)), S::kOk);
     pid_t writers[2];
     for (int w = 0; w < 2; ++w) {
         writers[w] = fork();
         ASSERT_GE(writers[w], 0);
         if (writers[w] == 0) {
             bool ok = true;
-            for (int round = 0; round < kRounds; ++round)
-                ok &= Set(key, "V", WriterValue(w, round)) == S::kOk;
+            for (int r = 0; r < 500; ++r)
+                ok &= Set(key_, "V", WriterValue(w, r)) == S::kOk;
             _exit(ok ? 0 : 1);
         }
     }
-    int reads = 0;
-    int torn = 0;
-    int running = 2;
-    while (running > 0) {
-        const std::string value = Get(key, "V");
-        ++reads;
-        const bool whole = value.size() >= 3 &&
-                           value == WriterValue(static_cast<unsigned char>(value[0]),
-                                                static_cast<unsigned char>(value[1]) |
-                                                    static_cast<unsigned char>(value[2]) << 8);
-        if (!whole) ++torn;
+    int reads = 0, torn = 0, running = 2;
+    for (; running > 0; ++reads) {
+        const std::string v = Get(key_, "V");
+        const auto at = [&v](size_t i) { return static_cast<unsigned char>(v[i]); };
+        torn += v.size() < 3 || v != WriterValue(at(0), at(1) | at(2) << 8);
         for (pid_t& pid : writers) {
-            int wait_status = 0;
-            if (pid > 0 && waitpid(pid, &wait_status, WNOHANG) == pid) {
-                EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0);
+            int status = 0;
+            if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
                 pid = 0;
                 --running;
             }
         }
     }
     EXPECT_EQ(torn, 0) << "of " << reads << " reads";
-    EXPECT_EQ(List(key.directory()), std::vector<std::string>{"V"});
+    EXPECT_EQ(List(key_.directory()), Names{"V"});
 }
 
 }  // namespace
