@@ -2,6 +2,7 @@
 #ifndef KVBASICS_KVMEMORY_H
 #define KVBASICS_KVMEMORY_H
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -24,5 +25,110 @@ class KVBASICS_API KvFatalException : public std::exception {
     uint32_t code_;
     std::string text_;
 };
+
+// ---------------------------------------------------------------------------
+// Assertions and process-wide hooks
+// ---------------------------------------------------------------------------
+
+class smp_io;  // the product's console, defined outside this library
+
+// Configuration of the product, defined by its other modules; the library reads
+// settings through these three lookups. sections is a null-terminated path of
+// section names. Each returns 0 when the value was found and non-zero when not;
+// a value that is not found leaves the target unchanged.
+class KVBASICS_API KvConfig {
+  public:
+    virtual ~KvConfig();
+    virtual int GetLong(const char* name, int32_t* value, const char** sections) = 0;
+    virtual int GetShort(const char* name, int16_t* value, const char** sections) = 0;
+    // *buffer designates the caller's buffer of KV_CONFIG_STRING_SIZE bytes.
+    virtual int GetString(const char* name, char** buffer, const char** sections) = 0;
+};
+
+inline constexpr size_t KV_CONFIG_STRING_SIZE = 1024;
+
+// Reports a failed assertion: calls the fatal-error callback, writes
+// "Assertion '%s' failed.\nFile '%s' \nLine %d \n" (cut to 1023 characters)
+// to the system log and to standard error, then throws KvFatalException with
+// code 0xE0000001.
+KVBASICS_API int KIVO_assert(char const* expression, char const* file, int line);
+
+using KvFatalErrorCallback = void (*)(char const* expression, char const* file, int line);
+// Stores callback (null removes it); returns the previous one.
+KVBASICS_API KvFatalErrorCallback SetFatalErrorCallback(KvFatalErrorCallback callback);
+KVBASICS_API KvFatalErrorCallback GetFatalErrorCallback();
+
+// Sets the default configuration and returns it; (KvConfig*)-1 only queries.
+KVBASICS_API KvConfig* DefaultConfig(KvConfig* config);
+inline KvConfig* const KV_QUERY_CONFIG = reinterpret_cast<KvConfig*>(~uintptr_t{0});
+
+// Returns the console set before the call; a non-null console replaces it.
+KVBASICS_API smp_io* Console(smp_io* console);
+KVBASICS_API smp_io* GetConsole();
+
+// A KvConfig over a plain key file:
+//
+//   ; comment            # comment too
+//   [debug]              section path "debug"
+//   memory = 1
+//   [debug/memory]       section path "debug", "memory"
+//   library = libmemcheck.so
+//
+// Section and value names compare without regard to case; values are taken
+// as written, without the blanks around them. Numbers are decimal or 0x hex;
+// a number outside the target's range counts as not found.
+class KVBASICS_API KvKeyFileConfig : public KvConfig {
+  public:
+    KvKeyFileConfig();
+    ~KvKeyFileConfig() override;
+    KvKeyFileConfig(const KvKeyFileConfig&) = delete;
+    KvKeyFileConfig& operator=(const KvKeyFileConfig&) = delete;
+
+    // Replaces the contents with those of a file (0, or the errno of the
+    // failure) or of a text (0, or the 1-based number of the first bad line).
+    int LoadFile(const char* path);
+    int LoadText(const char* text);
+    // Sets one value; sections is a path as in the lookups.
+    void Set(const char** sections, const char* name, const char* value);
+
+    int GetLong(const char* name, int32_t* value, const char** sections) override;
+    int GetShort(const char* name, int16_t* value, const char** sections) override;
+    int GetString(const char* name, char** buffer, const char** sections) override;
+
+  private:
+    struct Entries;
+    const char* Find(const char** sections, const char* name) const;
+    Entries* entries_;
+};
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+
+// Called with the requested byte count after a heap request failed. The
+// library calls it once and never retries, whatever it returns.
+using KvMemoryHandler = int (*)(unsigned long long size);
+
+// Resizes the block *block designates. size 0 frees it and nulls *block.
+// Returns 0, or -1 after calling the memory handler once with size; on -1 a
+// first allocation leaves *block null and a resize leaves the old block intact.
+KVBASICS_C int mmResize(void** block, size_t size);
+// The same contract; reaches the handler through KvCallMemoryHandler.
+KVBASICS_C int mmFarResize(void** block, size_t size);
+
+// Installs handler (not null) and returns the one it replaces.
+KVBASICS_API KvMemoryHandler mmKvSetHandler(KvMemoryHandler handler);
+// Calls the current memory handler with size and returns its result.
+KVBASICS_API int KvCallMemoryHandler(unsigned long long size);
+
+// Installs a new-handler for operator new: handler (a void (*)()) when not
+// null, else the library's handler, which forwards to the memory handler.
+// Returns the new-handler it replaces.
+KVBASICS_API void* KvSetOurNewHandler(void* handler);
+
+// The memory-check hook: forwards argument to the function named by the
+// configuration ("memory", "library" and "function" under "debug"), probed
+// once per process; -1 when there is none.
+KVBASICS_C int KivoCheckMemory(void* argument);
 
 #endif  // KVBASICS_KVMEMORY_H
