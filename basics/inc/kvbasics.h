@@ -5,6 +5,7 @@
 
 #include "kvexport.h"
 #include "kvlog.h"
+#include "memfile.h"
 #include "kvmemory.h"
 #include "kvplatform.h"
 #include "kvversion.h"
