@@ -5,9 +5,9 @@
 
 #include "kvexport.h"
 #include "kvlog.h"
-#include "memfile.h"
 #include "kvmemory.h"
 #include "kvplatform.h"
 #include "kvversion.h"
+#include "memfile.h"
 
 #endif  // KVBASICS_KVBASICS_H

@@ -1,0 +1,159 @@
+// The run-length compressor against a reference model of its token rules.
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "memfile.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Reference: runs of three or more (cut at 255) become run tokens; shorter
+// runs gather into literals of at most 255 bytes; when a literal overflows on
+// the second byte of a pair, the pair moves on to the next literal; a last
+// segment of one or two equal bytes is a run token.
+Bytes Model(const Bytes& src) {
+    Bytes out;
+    Bytes literal;
+    auto emitLiteral = [&](size_t n) {
+        out.push_back(0);
+        out.push_back(static_cast<unsigned char>(n));
+        out.insert(out.end(), literal.begin(), literal.begin() + static_cast<long>(n));
+        literal.erase(literal.begin(), literal.begin() + static_cast<long>(n));
+    };
+    for (size_t i = 0; i < src.size();) {
+        size_t run = 1;
+        while (i + run < src.size() && src[i + run] == src[i] && run < 255)
+            ++run;
+        if (run >= 3) {
+            if (!literal.empty()) emitLiteral(literal.size());
+            out.push_back(static_cast<unsigned char>(run));
+            out.push_back(src[i]);
+        } else {
+            for (size_t k = 0; k < run; ++k) {
+                if (literal.size() == 255) emitLiteral(src[i + k] == literal.back() ? 254 : 255);
+                literal.push_back(src[i + k]);
+            }
+        }
+        i += run;
+    }
+    if (literal.size() <= 2 && !literal.empty() &&
+        std::all_of(literal.begin(), literal.end(), [&](auto b) { return b == literal[0]; })) {
+        out.push_back(static_cast<unsigned char>(literal.size()));
+        out.push_back(literal[0]);
+    } else if (!literal.empty()) {
+        emitLiteral(literal.size());
+    }
+    return out;
+}
+
+// Compresses with the given capacity; the result code and the stream.
+int Compress(Bytes src, int capacity, Bytes* stream) {
+    stream->assign(static_cast<size_t>(std::max(capacity, 0)) + 1, 0xEE);
+    int length = capacity;
+    int rc = DScomp(src.data(), static_cast<int>(src.size()), stream->data(), &length);
+    if (rc == 0) {
+        stream->resize(static_cast<size_t>(length));
+    } else {
+        EXPECT_EQ(length, capacity);  // unchanged on failure
+    }
+    return rc;
+}
+
+Bytes Expand(Bytes stream, int capacity, int* rc) {
+    Bytes out(static_cast<size_t>(capacity) + 1, 0xEE);
+    int length = capacity;
+    *rc = DSdecomp(stream.data(), static_cast<int>(stream.size()), out.data(), &length);
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+TEST(Compress, KnownStreams) {
+    const Bytes AAAB = {0x41, 0x41, 0x41, 0x42};
+    Bytes stream;
+    EXPECT_EQ(Compress(AAAB, 5, &stream), 0);
+    EXPECT_EQ(stream, (Bytes{0x03, 0x41, 0x01, 0x42}));
+    EXPECT_EQ(Compress(AAAB, 4, &stream), -1);  // not shorter than the capacity
+    EXPECT_EQ(Compress({0x41, 0x42}, 100, &stream), 0);
+    EXPECT_EQ(stream, (Bytes{0x00, 0x02, 0x41, 0x42}));
+    EXPECT_EQ(Compress({0x41, 0x42, 0x42, 0x42}, 100, &stream), 0);
+    EXPECT_EQ(stream, (Bytes{0x00, 0x01, 0x41, 0x03, 0x42}));
+    EXPECT_EQ(Compress({0x41, 0x41, 0x42}, 100, &stream), 0);
+    EXPECT_EQ(stream, (Bytes{0x00, 0x03, 0x41, 0x41, 0x42}));
+    EXPECT_EQ(Compress({0x41}, 100, &stream), 0);
+    EXPECT_EQ(stream, (Bytes{0x01, 0x41}));
+    EXPECT_EQ(Compress(Bytes(300, 0), 100, &stream), 0);
+    EXPECT_EQ(stream, (Bytes{0xFF, 0x00, 0x2D, 0x00}));
+    EXPECT_EQ(Compress(Bytes(256, 0), 256, &stream), 0);
+    EXPECT_EQ(stream, (Bytes{0xFF, 0x00, 0x01, 0x00}));
+    Bytes ascending(256);
+    for (int i = 0; i < 256; ++i)
+        ascending[static_cast<size_t>(i)] = static_cast<unsigned char>(i);
+    EXPECT_EQ(Compress(ascending, 1000, &stream), 0);
+    ASSERT_EQ(stream.size(), 259u);
+    EXPECT_EQ(stream[1], 0xFF);
+    EXPECT_EQ(Bytes(stream.begin() + 257, stream.end()), (Bytes{0x01, 0xFF}));
+    EXPECT_EQ(Compress({}, 100, &stream), -1);
+}
+
+TEST(Compress, ExpandStopsAtTheCapacityAndRefusesBrokenStreams) {
+    const Bytes stream = {0x03, 0x41, 0x01, 0x42};
+    int rc;
+    EXPECT_EQ(Expand(stream, 4, &rc), (Bytes{0x41, 0x41, 0x41, 0x42}));
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(Expand(stream, 3, &rc), (Bytes{0x41, 0x41, 0x41}));
+    EXPECT_EQ(rc, 0);  // full: the second token is not read
+    EXPECT_EQ(Expand(stream, 2, &rc).size(), 0u);
+    EXPECT_EQ(rc, 2);
+    EXPECT_EQ(Expand({}, 10, &rc).size(), 0u);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(Expand({0x00, 0x00}, 10, &rc).size(), 0u);
+    EXPECT_EQ(rc, 2);
+    EXPECT_EQ(DSlen(const_cast<unsigned char*>(stream.data()), 4), 4);
+    Bytes literal = {0x00, 0x02, 0x41, 0x42};
+    EXPECT_EQ(DSlen(literal.data(), 4), 2);
+
+    // Cut-off streams: never a read past the end, never success.
+    for (Bytes cut : {Bytes{0x03}, Bytes{0x00, 0x05, 0x41}, Bytes{0x02, 0x41, 0x00}}) {
+        EXPECT_EQ(DSlen(cut.data(), static_cast<int>(cut.size())), -1);
+        Expand(cut, 100, &rc);
+        EXPECT_EQ(rc, 2);
+    }
+}
+
+TEST(Compress, MatchesTheModelAndRoundTrips) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        // Runs of random lengths over a small alphabet, with some noise.
+        Bytes src;
+        const size_t size = 1 + random() % (round % 10 == 0 ? 3000 : 600);
+        const unsigned alphabet = 1 + random() % 4;
+        while (src.size() < size) {
+            unsigned char value = static_cast<unsigned char>(random() % alphabet);
+            size_t run = random() % 4 == 0 ? random() % 600 : random() % 4;
+            for (size_t k = 0; k < run && src.size() < size; ++k)
+                src.push_back(value);
+            if (random() % 3 == 0) src.push_back(static_cast<unsigned char>(random()));
+        }
+        src.resize(size);
+        SCOPED_TRACE(round);
+        const Bytes expected = Model(src);
+        const int length = static_cast<int>(expected.size());
+        Bytes stream;
+        ASSERT_EQ(Compress(src, length + 1, &stream), 0);
+        ASSERT_EQ(stream, expected);
+        EXPECT_EQ(Compress(src, length, &stream), -1);
+        EXPECT_EQ(Compress(src, static_cast<int>(random() % (length + 1)), &stream), -1);
+
+        Compress(src, length + 1, &stream);
+        ASSERT_EQ(DSlen(stream.data(), length), static_cast<int>(src.size()));
+        int rc;
+        EXPECT_EQ(Expand(stream, static_cast<int>(src.size()), &rc), src);
+        EXPECT_EQ(rc, 0);
+    }
+}
+
+}  // namespace
