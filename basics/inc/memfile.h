@@ -10,6 +10,96 @@
 #include "kvexport.h"
 
 // ---------------------------------------------------------------------------
+// Memory file
+// ---------------------------------------------------------------------------
+
+// Results of the memory file.
+inline constexpr int KV_MEMFILE_NO_MEMORY = -10001;         // the heap refused a block
+inline constexpr int KV_MEMFILE_BEYOND_ALLOCATED = -10002;  // SetLogicalSize past the block
+
+// A growable byte file in one contiguous heap block. The block is a whole
+// number of segments of 2^shift bytes; segments grow (up to 32 KiB) while more
+// than seven would be needed, so a growing file is reallocated only a few
+// times. Bytes that growth adds are not cleared. One thread at a time: even
+// the const CheckSum and the const source of Put move a position.
+class KVBASICS_API MemFile {
+  public:
+    // segmentSize rounds down to a power of two (0 and 1 give 1-byte segments).
+    explicit MemFile(int size = 0, int segmentSize = 8);
+    MemFile(const MemFile& other);
+    MemFile& operator=(const MemFile& other);
+    virtual ~MemFile();
+
+    // Sets the logical size and resizes the block by the growth policy.
+    // Returns 0 or KV_MEMFILE_NO_MEMORY (the memory handler was called once;
+    // the block is unchanged, a shrink still takes the smaller logical size).
+    // mode has no effect.
+    int SizeSet(int size, unsigned short mode);
+    // Grows like SizeSet when the block is too small, else sets only the
+    // logical size.
+    int SizeSetDontShrink(int size, unsigned short mode);
+    // Sets the logical size within the block; KV_MEMFILE_BEYOND_ALLOCATED
+    // beyond it.
+    int SetLogicalSize(int size);
+    // Empties the file, keeping the block when it is at most keep bytes.
+    void SetSizeZeroAndShrink(unsigned int keep);
+
+    // Moves the position (origin 0: offset; 1: position + offset; 2: logical
+    // size - offset) and returns a pointer to the bytes there; *length in: the
+    // bytes wanted, out: the bytes usable (clipped at the logical end). Past
+    // the end: null, *length 0, the position unchanged.
+    unsigned char* Seek(int offset, unsigned short origin, unsigned int* length,
+                        unsigned short = 0);
+
+    // Copies length bytes from src to offset, growing the file; returns
+    // length, or 0 when the file cannot grow. The position is not used.
+    int Put(const unsigned char* src, int offset, int length);
+    // Copies up to length bytes at offset (clipped at the logical end) to dst;
+    // returns the count.
+    int Get(unsigned char* dst, int offset, int length);
+    // Copies length bytes from this file's position into dst at dstOffset,
+    // growing dst; returns the count, 0 when dst cannot grow.
+    unsigned int Get(MemFile* dst, unsigned int length, unsigned int dstOffset);
+    // Copies length bytes (0: to its end) of src from srcOffset to this file's
+    // position, growing this file; returns the count, 0 on failure.
+    unsigned int Put(const MemFile* src, unsigned int length, unsigned int srcOffset);
+
+    // Moves length bytes from src to dst within the file (overlap allowed),
+    // growing it to dst + length; returns length, 0 when it cannot grow.
+    int Copy(int dst, int src, int length);
+    // Removes length bytes at offset: the tail moves down, the file shrinks.
+    int Delete(unsigned int offset, unsigned int length);
+    // Swaps the contents of two files.
+    void Exchange(MemFile* other);
+    unsigned char* GetSegment(unsigned int n);
+    // Sets the bytes from `from` to the logical end to value.
+    void InitializeWith(unsigned char value, int from);
+    // Stores value (host order) at the position and grows the logical size by
+    // four; status is 0 or KV_MEMFILE_NO_MEMORY. Returns 4.
+    unsigned int Write(unsigned int value, int& status);
+    // CRC-32 of length bytes from offset (0xFFFFFFFF: the logical size),
+    // clipped at the logical end, continuing from *running.
+    unsigned int CheckSum(unsigned int offset, unsigned int length, unsigned int* running) const;
+
+    unsigned char* GetBuffer() const { return buffer; }
+    int GetLogicalSize() const { return logicalSize; }
+    int GetPosition() const { return position; }
+    int GetAllocatedSize() const { return static_cast<int>(AllocatedBytes()); }
+    int GetSegmentCount() const { return segmentCount; }
+    int GetSegmentShift() const { return segmentShift; }
+
+  protected:
+    int64_t AllocatedBytes() const { return int64_t{segmentCount} << segmentShift; }
+
+    unsigned char* buffer;
+    int32_t logicalSize;
+    mutable int32_t position;  // const operations move it too
+    int16_t segmentCount;
+    uint8_t segmentShift;
+    uint8_t initialSegmentShift;
+};
+
+// ---------------------------------------------------------------------------
 // Checksums
 // ---------------------------------------------------------------------------
 

@@ -1,0 +1,248 @@
+// MemFile: the growth policy, failures, positions and byte moves.
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kvbasics.h"
+#include "platform/heap.h"
+
+namespace {
+
+struct Geometry {
+    int count;
+    int shift;
+};
+
+Geometry Of(const MemFile& f) {
+    return {f.GetSegmentCount(), f.GetSegmentShift()};
+}
+
+bool operator==(Geometry a, Geometry b) {
+    return a.count == b.count && a.shift == b.shift;
+}
+std::ostream& operator<<(std::ostream& out, Geometry g) {
+    return out << g.count << " segments of 2^" << g.shift;
+}
+
+std::string Text(MemFile& f) {
+    return std::string(reinterpret_cast<char*>(f.GetBuffer()),
+                       static_cast<size_t>(f.GetLogicalSize()));
+}
+
+void Fill(MemFile& f, const std::string& text) {
+    ASSERT_EQ(f.SizeSet(0, 0), 0);
+    ASSERT_EQ(f.Put(reinterpret_cast<const unsigned char*>(text.data()), 0,
+                    static_cast<int>(text.size())),
+              static_cast<int>(text.size()));
+}
+
+TEST(MemFile, GrowthPolicyWorkedValues) {
+    MemFile f;
+    f.SizeSet(1, 0);
+    EXPECT_EQ(Of(f), (Geometry{1, 3}));
+    f.SizeSet(100, 0);
+    EXPECT_EQ(Of(f), (Geometry{7, 4}));
+    EXPECT_EQ(f.GetAllocatedSize(), 112);
+    f.SizeSet(1000, 0);
+    EXPECT_EQ(Of(f), (Geometry{4, 8}));
+    f.SizeSet(900, 0);  // the block stays
+    EXPECT_EQ(Of(f), (Geometry{4, 8}));
+    EXPECT_EQ(f.GetLogicalSize(), 900);
+    f.SizeSet(600, 0);
+    EXPECT_EQ(Of(f), (Geometry{3, 8}));
+    f.SizeSet(1000000, 0);
+    EXPECT_EQ(Of(f), (Geometry{31, 15}));
+    EXPECT_EQ(f.GetAllocatedSize(), 1015808);
+    f.SizeSet(10, 0);  // back to the first segment size
+    EXPECT_EQ(Of(f), (Geometry{2, 3}));
+
+    EXPECT_EQ(MemFile(0, 1).GetSegmentShift(), 0);
+    EXPECT_EQ(MemFile(0, 0).GetSegmentShift(), 0);
+    EXPECT_EQ(MemFile(0, 1000).GetSegmentShift(), 9);
+    MemFile wide(100000, 65536);  // a larger first shift is kept
+    EXPECT_EQ(Of(wide), (Geometry{2, 16}));
+
+    f.SizeSet(0, 0);
+    EXPECT_EQ(f.GetBuffer(), nullptr);
+    EXPECT_EQ(Of(f), (Geometry{0, 3}));
+}
+
+int g_handlerCalls = 0;
+int CountingHandler(unsigned long long) {
+    return ++g_handlerCalls, 0;
+}
+
+TEST(MemFile, RefusedBlocksKeepTheFile) {
+    KvMemoryHandler previous = mmKvSetHandler(CountingHandler);
+    MemFile f;
+    Fill(f, std::string(1000, 'x'));
+    unsigned char* block = f.GetBuffer();
+
+    tq::platform::HeapFailAfter(1);
+    EXPECT_EQ(f.SizeSet(5000, 0), KV_MEMFILE_NO_MEMORY);  // growth: old logical size
+    EXPECT_EQ(f.GetLogicalSize(), 1000);
+    EXPECT_EQ(Of(f), (Geometry{4, 8}));
+    EXPECT_EQ(f.GetBuffer(), block);
+    tq::platform::HeapFailAfter(1);
+    EXPECT_EQ(f.SizeSet(300, 0), KV_MEMFILE_NO_MEMORY);  // shrink: the smaller size
+    EXPECT_EQ(f.GetLogicalSize(), 300);
+    EXPECT_EQ(Of(f), (Geometry{4, 8}));
+    EXPECT_EQ(Text(f), std::string(300, 'x'));
+    tq::platform::HeapFailAfter(1);
+    int status = 0;
+    f.Seek(0, 2, nullptr);
+    f.SizeSet(1024, 0);
+    f.Seek(0, 2, nullptr);
+    EXPECT_EQ(f.Write(7, status), 4u);
+    EXPECT_EQ(status, KV_MEMFILE_NO_MEMORY);
+    EXPECT_EQ(f.GetLogicalSize(), 1024);
+    tq::platform::HeapFailAfter(1);
+    unsigned char byte = 'y';
+    EXPECT_EQ(f.Put(&byte, 5000, 1), 0);
+    EXPECT_EQ(g_handlerCalls, 4);
+    tq::platform::HeapFailAfter(0);
+    mmKvSetHandler(previous);
+}
+
+TEST(MemFile, SeekGetAndPutAtOffsets) {
+    MemFile f;
+    Fill(f, "0123456789");
+    unsigned int length = 4;
+    EXPECT_EQ(f.Seek(4, 2, &length), f.GetBuffer() + 6);
+    EXPECT_EQ(f.GetPosition(), 6);
+    EXPECT_EQ(length, 4u);
+    length = 8;
+    f.Seek(4, 2, &length);
+    EXPECT_EQ(length, 4u);
+    length = 1;
+    EXPECT_EQ(f.Seek(0, 2, &length), nullptr);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(f.GetPosition(), 6);
+    EXPECT_EQ(f.Seek(3, 0, nullptr), f.GetBuffer() + 3);
+    EXPECT_EQ(f.Seek(2, 1, nullptr), f.GetBuffer() + 5);
+    EXPECT_EQ(f.Seek(-9, 1, nullptr), nullptr);  // before the start
+
+    unsigned char out[8] = {};
+    EXPECT_EQ(f.Get(out, 8, 4), 2);
+    EXPECT_EQ(std::memcmp(out, "89", 2), 0);
+    EXPECT_EQ(f.Get(out, 10, 4), 0);
+    EXPECT_EQ(f.Get(out, 11, 4), 0);
+    EXPECT_EQ(f.Get(out, -1, 4), 0);
+
+    EXPECT_EQ(f.Put(reinterpret_cast<const unsigned char*>("ab"), 20, 2), 2);
+    EXPECT_EQ(f.GetLogicalSize(), 22);
+    EXPECT_EQ(f.SetLogicalSize(f.GetAllocatedSize() + 1), KV_MEMFILE_BEYOND_ALLOCATED);
+    EXPECT_EQ(f.SetLogicalSize(f.GetAllocatedSize()), 0);
+}
+
+TEST(MemFile, CopyDeleteAndInitializeAgainstAModel) {
+    std::mt19937 random(3);
+    for (int round = 0; round < 500; ++round) {
+        std::string model(1 + random() % 300, ' ');
+        for (char& c : model)
+            c = static_cast<char>('a' + random() % 26);
+        MemFile f;
+        Fill(f, model);
+        const int size = static_cast<int>(model.size());
+        const int src = static_cast<int>(random() % static_cast<unsigned>(size));
+        const int length = static_cast<int>(random() % static_cast<unsigned>(size - src + 1));
+        const int dst = static_cast<int>(random() % static_cast<unsigned>(size + 20));
+        if (dst + length > size) model.resize(static_cast<size_t>(dst + length), '?');
+        std::memmove(model.data() + dst, model.data() + src, static_cast<size_t>(length));
+        ASSERT_EQ(f.Copy(dst, src, length), length);
+        std::string got = Text(f);
+        for (size_t i = 0; i < model.size(); ++i) {
+            if (model[i] != '?') {  // '?' grew unset
+                ASSERT_EQ(got[i], model[i]) << i;
+            }
+        }
+        const unsigned offset = random() % model.size();
+        const unsigned count = random() % (model.size() - offset + 1);
+        f.Delete(offset, count);
+        model.erase(offset, count);
+        ASSERT_EQ(f.GetLogicalSize(), static_cast<int>(model.size()));
+        got = Text(f);
+        for (size_t i = 0; i < model.size(); ++i) {
+            if (model[i] != '?') {
+                ASSERT_EQ(got[i], model[i]) << i;
+            }
+        }
+    }
+    MemFile f;
+    Fill(f, "0123456789");
+    f.Delete(2, 3);
+    EXPECT_EQ(Text(f), "0156789");
+    f.Delete(0, 7);
+    EXPECT_EQ(f.GetBuffer(), nullptr);
+    Fill(f, "0123456789");
+    f.InitializeWith('z', 7);
+    EXPECT_EQ(Text(f), "0123456zzz");
+    f.InitializeWith('q', 10);
+    EXPECT_EQ(Text(f), "0123456zzz");
+}
+
+TEST(MemFile, CrossFileCopiesAndAssignment) {
+    MemFile a, b;
+    Fill(a, "hello world");
+    a.Seek(3, 0, nullptr);
+    b.Seek(0, 0, nullptr);
+    EXPECT_EQ(b.Put(&a, 5, 6), 5u);  // "world" from offset 6
+    EXPECT_EQ(Text(b), "world");
+    EXPECT_EQ(a.GetPosition(), 3);    // the source position comes back
+    EXPECT_EQ(b.Put(&a, 0, 20), 0u);  // past the source's end
+    b.Seek(5, 0, nullptr);
+    EXPECT_EQ(b.Put(&a, 0, 5), 6u);  // 0: to the end of the source
+    EXPECT_EQ(Text(b), "world world");
+
+    MemFile c;
+    a.Seek(6, 0, nullptr);
+    EXPECT_EQ(a.Get(&c, 5, 2), 5u);
+    EXPECT_EQ(c.GetLogicalSize(), 7);
+    EXPECT_EQ(std::memcmp(c.GetBuffer() + 2, "world", 5), 0);
+    EXPECT_EQ(a.Get(&c, 50, 0), 5u);  // clipped at the source's end
+
+    MemFile copy(a);
+    EXPECT_EQ(Text(copy), "hello world");
+    MemFile empty;
+    copy = empty;
+    EXPECT_EQ(copy.GetBuffer(), nullptr);
+    copy = a;
+    EXPECT_EQ(Text(copy), "hello world");
+    copy.Exchange(&b);
+    EXPECT_EQ(Text(copy), "world world");
+    EXPECT_EQ(Text(b), "hello world");
+
+    b.SetSizeZeroAndShrink(1 << 20);  // small enough: the block stays
+    EXPECT_NE(b.GetBuffer(), nullptr);
+    EXPECT_EQ(b.GetLogicalSize(), 0);
+    b.SetSizeZeroAndShrink(0);
+    EXPECT_EQ(b.GetBuffer(), nullptr);
+}
+
+TEST(MemFile, WriteAndCheckSum) {
+    MemFile f;
+    int status = -1;
+    EXPECT_EQ(f.Write(0x04030201u, status), 4u);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(f.GetLogicalSize(), 4);
+    EXPECT_EQ(f.GetAllocatedSize(), 8);
+    EXPECT_EQ(f.GetPosition(), 4);
+    EXPECT_EQ(std::memcmp(f.GetBuffer(), "\x01\x02\x03\x04", 4), 0);
+
+    unsigned int start = 77;
+    MemFile empty;
+    EXPECT_EQ(empty.CheckSum(0, 0xFFFFFFFFu, &start), 77u);
+    Fill(f, "xx123456789");
+    EXPECT_EQ(f.CheckSum(2, 0xFFFFFFFFu, nullptr), 0xCBF43926u);
+    EXPECT_EQ(f.GetPosition(), 2);
+    EXPECT_EQ(f.CheckSum(2, 100, nullptr), 0xCBF43926u);  // clipped at the end
+    unsigned int head = f.CheckSum(2, 4, nullptr);
+    EXPECT_EQ(f.CheckSum(6, 5, &head), 0xCBF43926u);
+    EXPECT_EQ(f.CheckSum(11, 5, &start), 77u);
+    EXPECT_EQ(f.GetPosition(), 6);  // past the end: the position stays
+}
+
+}  // namespace
