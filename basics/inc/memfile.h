@@ -134,4 +134,70 @@ KVBASICS_API int DSlen(unsigned char* src, int srcLen);
 // Portable value encoding
 // ---------------------------------------------------------------------------
 
+// ---------------------------------------------------------------------------
+// Memory queue and raw buffer
+// ---------------------------------------------------------------------------
+
+// Results of the memory queue (positive 12006: delivered and compacted, but
+// the smaller block was refused; the queue is consistent).
+inline constexpr int KV_MEMQUEUE_EMPTY = -12001;
+inline constexpr int KV_MEMQUEUE_GROW_FAILED = -12002;
+inline constexpr int KV_MEMQUEUE_TOO_FEW_BYTES = -12003;
+inline constexpr int KV_MEMQUEUE_GET_FAILED = -12004;
+inline constexpr int KV_MEMQUEUE_PUT_FAILED = -12005;
+inline constexpr int KV_MEMQUEUE_SHRINK_REFUSED = 12006;
+
+// A first-in, first-out byte queue: Put appends at the logical end, Get takes
+// from the head. A compacting queue moves the rest to the front on every Get;
+// otherwise consumed bytes stay until Delete.
+class KVBASICS_API MemQueue : public MemFile {
+  public:
+    explicit MemQueue(unsigned short compact = 0);
+    MemQueue(const MemQueue& other);
+    MemQueue& operator=(const MemQueue& other);
+    ~MemQueue() override;
+
+    int Put(void* src, unsigned int n);
+    int Get(void* dst, unsigned int n);
+    // Drops the consumed bytes from newHead (at most the head) on; returns 0.
+    int Delete(unsigned int newHead);
+
+    unsigned int GetHead() const { return head; }
+
+  protected:
+    uint32_t head;
+    uint16_t compact;
+};
+
+// Who owns the memory of a KvRawBuffer. Values other than 0 and 2 borrow.
+enum KvRawBufferBehavior : int32_t {
+    KvRawBufferCopy = 0,    // its own copy, freed by the buffer
+    KvRawBufferBorrow = 1,  // the caller's memory, never freed by the buffer
+    KvRawBufferAdopt = 2,   // the caller's malloc block, freed by the buffer
+};
+
+// A pointer-and-length pair that copies, borrows or adopts its memory. A block
+// the heap refuses leaves the buffer empty (null, length 0) after the memory
+// handler was called once.
+class KVBASICS_API KvRawBuffer {
+  public:
+    KvRawBuffer(void* data, unsigned int len, KvRawBufferBehavior behaviour);
+    KvRawBuffer(const KvRawBuffer& other);
+    KvRawBuffer& operator=(const KvRawBuffer& other);
+    ~KvRawBuffer();
+
+    // Room for size bytes (the old content is not kept when it grows); the
+    // buffer then owns its memory. 0, or -2030 when the heap refused.
+    int EnsureCapacity(unsigned int size);
+    void* GetBuf() const { return buffer; }
+    unsigned int GetBufLen() const { return length; }
+
+  private:
+    bool Owns() const { return behaviour == KvRawBufferCopy || behaviour == KvRawBufferAdopt; }
+
+    void* buffer;
+    uint32_t length;
+    KvRawBufferBehavior behaviour;
+};
+
 #endif  // KVBASICS_MEMFILE_H
