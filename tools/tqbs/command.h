@@ -23,6 +23,7 @@ extern const Command kCommands[];
 bool WantsHelp(int argc, char** argv);
 
 int RunInfo(int argc, char** argv);
+int RunError(int argc, char** argv);
 
 }  // namespace tqbs
 
