@@ -27,7 +27,7 @@ void RecordCallback(char const* expression, char const* file, int line) {
 }
 
 class AssertTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         g_record = {};
         g_eventLog = events_;

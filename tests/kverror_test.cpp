@@ -50,7 +50,7 @@ char* PreviousResult(int) {
 }
 
 class KvErrorTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { g_asked.clear(); }
     void TearDown() override {
         if (upper_ != 0 || lower_ != 0) {

@@ -29,7 +29,7 @@ int RecordingHandler(unsigned long long size) {
 }
 
 class MemoryTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         g_handlerCalls.clear();
         g_handlerResult = 0;
@@ -158,7 +158,7 @@ void RecordDebugOutput(const char* text) {
 }
 
 class MemoryCheckTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         g_debugOutput.clear();
         previousSink_ = tq::platform::SetDebugOutputSink(RecordDebugOutput);

@@ -32,7 +32,7 @@ void RecordBreak() {
 }
 
 class MessageTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         g_shown.clear();
         g_answer = kAnswerOk;

@@ -40,7 +40,7 @@ std::string Json(const std::string& text) {
 }
 
 class SysLogTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { previous_ = KvSystemLog()->Enable(1); }
     void TearDown() override { KvSystemLog()->Enable(previous_); }
 
@@ -118,7 +118,7 @@ TEST_F(SysLogTest, EventTypesAndIdentifiers) {
 
 // Records what reaches Write.
 class RecordingLog : public KvSysLog {
-  public:
+public:
     void Write(unsigned int type, unsigned int length, const char* text) override {
         writes.push_back({type, length, text});
     }

@@ -73,7 +73,7 @@ KVBASICS_API const char* KvLoginError(char* buf, const char* prefix, int code, i
 // code range. A code belongs to the registration when lower < code < upper
 // (both ends excluded). No lock: register while modules are loaded.
 class KVBASICS_API KvModuleErrorCallbackList {
-  public:
+public:
     using Callback = char* (*)(int code);
 
     static KvModuleErrorCallbackList& GetInstance();
@@ -92,7 +92,7 @@ class KVBASICS_API KvModuleErrorCallbackList {
     KvModuleErrorCallbackList(const KvModuleErrorCallbackList&) = delete;
     KvModuleErrorCallbackList& operator=(const KvModuleErrorCallbackList&) = delete;
 
-  private:
+private:
     constexpr KvModuleErrorCallbackList() = default;
 
     Callback callback = nullptr;  // null when the slot is free

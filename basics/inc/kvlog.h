@@ -25,7 +25,7 @@ enum : unsigned int {
 // The system log: typed entries for the platform's event log. One process-wide
 // switch enables it (initially 1).
 class KVBASICS_API KvSysLog {
-  public:
+public:
     // Registers sourceName as an event source; the base does nothing.
     virtual int Install(const char* sourceName);
     // Stores on in the process-wide switch as given; returns the previous value.
@@ -43,7 +43,7 @@ class KVBASICS_API KvSysLog {
 // The system log over the platform's event log (syslog here, or the file that
 // TQ_EVENT_LOG names).
 class KVBASICS_API KvSysLogWin32 : public KvSysLog {
-  public:
+public:
     KvSysLogWin32();
     ~KvSysLogWin32() override;
     int Install(const char* sourceName) override;
@@ -88,7 +88,7 @@ enum : unsigned int {
 // The user-message sink: shows a message and returns the user's answer. One
 // process-wide switch enables it (initially off).
 class KVBASICS_API KvMsg {
-  public:
+public:
     // Stores (on != 0) in the switch; returns the previous value.
     virtual int Enable(int on);
     // Formats into at most 4095 characters (a longer text is cut) and shows it.
@@ -102,7 +102,7 @@ class KVBASICS_API KvMsg {
 
 // The message sink over the platform's message box (a terminal prompt here).
 class KVBASICS_API KvMsgWindows : public KvMsg {
-  public:
+public:
     ~KvMsgWindows() override;
     unsigned int Show(const char* caption, unsigned int flags, const char* text) override;
 };

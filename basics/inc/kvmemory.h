@@ -15,13 +15,13 @@ inline constexpr uint32_t KV_FATAL_EXCEPTION_CODE = 0xE0000001u;
 // Thrown by a failed assertion (and so by the default out-of-memory handler).
 // An outer catch is where an application decides to end or to go on.
 class KVBASICS_API KvFatalException : public std::exception {
-  public:
+public:
     KvFatalException(uint32_t code, std::string text);
     ~KvFatalException() override;
     const char* what() const noexcept override;
     uint32_t code() const noexcept { return code_; }
 
-  private:
+private:
     uint32_t code_;
     std::string text_;
 };
@@ -37,7 +37,7 @@ class smp_io;  // the product's console, defined outside this library
 // section names. Each returns 0 when the value was found and non-zero when not;
 // a value that is not found leaves the target unchanged.
 class KVBASICS_API KvConfig {
-  public:
+public:
     virtual ~KvConfig();
     virtual int GetLong(const char* name, int32_t* value, const char** sections) = 0;
     virtual int GetShort(const char* name, int16_t* value, const char** sections) = 0;
@@ -78,7 +78,7 @@ KVBASICS_API smp_io* GetConsole();
 // as written, without the blanks around them. Numbers are decimal or 0x hex;
 // a number outside the target's range counts as not found.
 class KVBASICS_API KvKeyFileConfig : public KvConfig {
-  public:
+public:
     KvKeyFileConfig();
     ~KvKeyFileConfig() override;
     KvKeyFileConfig(const KvKeyFileConfig&) = delete;
@@ -95,7 +95,7 @@ class KVBASICS_API KvKeyFileConfig : public KvConfig {
     int GetShort(const char* name, int16_t* value, const char** sections) override;
     int GetString(const char* name, char** buffer, const char** sections) override;
 
-  private:
+private:
     struct Entries;
     const char* Find(const char** sections, const char* name) const;
     Entries* entries_;

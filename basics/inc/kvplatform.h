@@ -14,7 +14,7 @@
 // Builds the file name (without extension) of one of the product's modules:
 // "TQ" + version tag + library tag [+ number] + compiler variant + build suffix.
 class KVBASICS_API DllNameClass {
-  public:
+public:
     explicit DllNameClass(const char* tag = nullptr, int32_t number = 0);
 
     // Composes the name into the buffer and returns the buffer. With neither a

@@ -23,7 +23,7 @@ inline constexpr int KV_MEMFILE_BEYOND_ALLOCATED = -10002;  // SetLogicalSize pa
 // times. Bytes that growth adds are not cleared. One thread at a time: even
 // the const CheckSum and the const source of Put move a position.
 class KVBASICS_API MemFile {
-  public:
+public:
     // segmentSize rounds down to a power of two (0 and 1 give 1-byte segments).
     explicit MemFile(int size = 0, int segmentSize = 8);
     MemFile(const MemFile& other);
@@ -88,7 +88,7 @@ class KVBASICS_API MemFile {
     int GetSegmentCount() const { return segmentCount; }
     int GetSegmentShift() const { return segmentShift; }
 
-  protected:
+protected:
     int64_t AllocatedBytes() const { return int64_t{segmentCount} << segmentShift; }
 
     unsigned char* buffer;
@@ -151,7 +151,7 @@ inline constexpr int KV_MEMQUEUE_SHRINK_REFUSED = 12006;
 // from the head. A compacting queue moves the rest to the front on every Get;
 // otherwise consumed bytes stay until Delete.
 class KVBASICS_API MemQueue : public MemFile {
-  public:
+public:
     explicit MemQueue(unsigned short compact = 0);
     MemQueue(const MemQueue& other);
     MemQueue& operator=(const MemQueue& other);
@@ -164,7 +164,7 @@ class KVBASICS_API MemQueue : public MemFile {
 
     unsigned int GetHead() const { return head; }
 
-  protected:
+protected:
     uint32_t head;
     uint16_t compact;
 };
@@ -180,7 +180,7 @@ enum KvRawBufferBehavior : int32_t {
 // the heap refuses leaves the buffer empty (null, length 0) after the memory
 // handler was called once.
 class KVBASICS_API KvRawBuffer {
-  public:
+public:
     KvRawBuffer(void* data, unsigned int len, KvRawBufferBehavior behaviour);
     KvRawBuffer(const KvRawBuffer& other);
     KvRawBuffer& operator=(const KvRawBuffer& other);
@@ -192,7 +192,7 @@ class KVBASICS_API KvRawBuffer {
     void* GetBuf() const { return buffer; }
     unsigned int GetBufLen() const { return length; }
 
-  private:
+private:
     bool Owns() const { return behaviour == KvRawBufferCopy || behaviour == KvRawBufferAdopt; }
 
     void* buffer;

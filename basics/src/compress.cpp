@@ -9,7 +9,7 @@ namespace {
 
 // Writes tokens into dst, refusing any token that does not fit.
 class TokenWriter {
-  public:
+public:
     TokenWriter(unsigned char* dst, int capacity) : dst_(dst), capacity_(capacity) {}
 
     int written() const { return written_; }
@@ -31,7 +31,7 @@ class TokenWriter {
         return true;
     }
 
-  private:
+private:
     unsigned char* dst_;
     int capacity_;
     int written_ = 0;

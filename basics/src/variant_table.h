@@ -8,7 +8,7 @@
 namespace tq {
 
 class KvRuntimeVariantTable {
-  public:
+public:
     static constexpr int kVariants = 3;
     static const char* const kVariantNames[kVariants];  // "80", "90", "90x64"
 

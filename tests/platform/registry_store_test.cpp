@@ -45,7 +45,7 @@ S Set(const RegistryKey& key, std::string_view name, const std::string& data,
 }
 
 class RegistryStoreTest : public ::testing::Test {
-  protected:
+protected:
     test::TempDir temp_;
     std::string root_ = temp_.File("registry");
     test::ScopedEnv env_{"TQ_REGISTRY_ROOT", root_.c_str()};

@@ -9,7 +9,7 @@
 namespace tq::test {
 
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,19 +17,19 @@ class TempDir {
     const std::string& path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };
 
 class ScopedEnv {
-  public:
+public:
     // value null unsets the variable for the scope.
     ScopedEnv(const char* name, const char* value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-  private:
+private:
     std::string name_;
     std::optional<std::string> old_;
 };

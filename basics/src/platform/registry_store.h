@@ -41,18 +41,18 @@ enum class RegistryStatus : int32_t {
 
 // An open key. Copyable; closing it only forgets the path.
 class RegistryKey {
-  public:
+public:
     RegistryKey() = default;
     bool is_open() const { return !directory_.empty(); }
     const std::string& directory() const { return directory_; }
 
-  private:
+private:
     friend class RegistryStore;
     std::string directory_;
 };
 
 class RegistryStore {
-  public:
+public:
     // The root directory in use now (from the environment, see above).
     static std::string Root();
 

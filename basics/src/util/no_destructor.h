@@ -10,7 +10,7 @@ namespace tq {
 
 template <typename T>
 class NoDestructor {
-  public:
+public:
     template <typename... Args>
     explicit NoDestructor(Args&&... args) {
         new (storage_) T(std::forward<Args>(args)...);
@@ -20,7 +20,7 @@ class NoDestructor {
 
     T* get() { return std::launder(reinterpret_cast<T*>(storage_)); }
 
-  private:
+private:
     alignas(T) unsigned char storage_[sizeof(T)];
 };
 
