@@ -3,6 +3,7 @@
 #ifndef KVBASICS_KVBASICS_H
 #define KVBASICS_KVBASICS_H
 
+#include "kvarray.h"
 #include "kverror.h"
 #include "kvexport.h"
 #include "kvlog.h"

@@ -267,8 +267,7 @@ unsigned int MemFile::Write(unsigned int value, int& status) {
         status = KV_MEMFILE_BEYOND_ALLOCATED;  // the position stands outside the block
         return 4;
     }
-    // Host order, as the value encoding's format 1 stores it.
-    std::memcpy(buffer + position, &value, 4);
+    LongStore(buffer + position, &value, KV_FORMAT_HOST, 1);
     position += 4;
     return 4;
 }

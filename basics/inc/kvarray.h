@@ -1,0 +1,159 @@
+// Dynamic arrays of fixed-size elements: the abstract array with its ordered
+// operations (binary search, sorted insertion, quicksort) and the bounded
+// contiguous list.
+#ifndef KVBASICS_KVARRAY_H
+#define KVBASICS_KVARRAY_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kvexport.h"
+
+// Result codes of the array operations.
+inline constexpr int KV_ARRAY_OK = 0;
+// A block could not be grown, or a contiguous list is at its maximum count.
+inline constexpr int KV_ARRAY_NO_MEMORY = -501;
+// Index out of range; for Search, the key was not found.
+inline constexpr int KV_ARRAY_INDEX = -502;
+// Element size 0 given to KvCList::Init.
+inline constexpr int KV_ARRAY_ELEMENT_SIZE = -503;
+// Copy from an array of another kind.
+inline constexpr int KV_ARRAY_WRONG_KIND = -506;
+// Merge is not supported.
+inline constexpr int KV_ARRAY_NOT_SUPPORTED = -507;
+// SortedInsert found an equal element and duplicates are not allowed.
+inline constexpr int KV_ARRAY_DUPLICATE = -508;
+// Sort could not get its swap buffer.
+inline constexpr int KV_ARRAY_SORT_NO_MEMORY = -2030;
+// No compare function is set.
+inline constexpr int KV_ARRAY_NO_COMPARE = -2106;
+
+// Array kinds as GetType reports them. Copy works only within one kind.
+inline constexpr uint16_t KV_ARRAY_KIND_CONTIGUOUS = 1;
+inline constexpr uint16_t KV_ARRAY_KIND_MEMFILE = 2;
+
+class KvVArray;
+
+// Orders two elements: negative when a comes before b, 0 when equal, positive
+// when a comes after b. The array is passed so that one function can serve
+// several arrays. Search keys have the layout of an element.
+using KvCompareFunction = int (*)(KvVArray const* array, void* a, void* b);
+
+// The abstract array. Concrete arrays supply the storage operations; the
+// ordered operations are implemented here once, on top of Element and Insert.
+// The order of the virtual operations is part of the interface: keep it.
+class KVBASICS_API KvVArray {
+public:
+    explicit KvVArray(uint16_t elementSize = 0);
+    KvVArray(KvVArray const& other);
+    virtual ~KvVArray();
+
+    virtual uint16_t GetType() const = 0;
+    // Most elements the array can ever hold; 0xFFFFFFFF means no limit.
+    virtual uint32_t GetMaxCount() const;
+    // Elements that fit without growing.
+    virtual uint32_t GetCurMaxCount() const = 0;
+    // Empties the array, sets the element size and reserves room for count.
+    virtual int Init(uint16_t elementSize, uint32_t count) = 0;
+    // Sets the reserved room.
+    virtual int SizeSet(uint32_t count) = 0;
+    virtual void Clear() = 0;
+    // Copies element index to out.
+    virtual int Get(uint32_t index, void* out) const = 0;
+    // Address of element index, null when out of range.
+    virtual void* Element(uint32_t index) const = 0;
+    // Opens a slot at index (bytes unset) and returns its address, or null.
+    virtual void* PrepareInsert(uint32_t index) = 0;
+    // Inserts before index (index = count appends); a null element leaves the
+    // new slot's bytes unset.
+    virtual int Insert(uint32_t index, void const* element) = 0;
+    virtual int Update(uint32_t index, void const* element) = 0;
+    // Removes element index; shrink lets the array give back room.
+    virtual int Delete(uint32_t index, int shrink) = 0;
+    // Replaces the contents with those of an array of the same kind.
+    virtual int Copy(KvVArray const* source) = 0;
+
+    // Inserts key at its sorted position. An equal element gives -508 unless
+    // allowDuplicates is set, in which case the new element goes right after
+    // the equal element that the search found. With copyKey 0 the new slot is
+    // left for the caller to fill through Element(*index).
+    virtual int SortedInsert(void const* key, uint32_t* index, int allowDuplicates, int copyKey);
+    // Binary search. Returns 0 when found, -502 when not; *index receives the
+    // position of the element found or the position where key would go. out
+    // receives the element when found. Among equal elements the first one
+    // probed is found.
+    virtual int Search(void const* key, uint32_t* index, void* out) const;
+    // Compares key with element index: 0 (element copied to out), the compare
+    // function's own non-zero result, or -502 past the end.
+    virtual int SearchAt(uint32_t index, void* key, void* out) const;
+    // Quicksort in place with the first element of each range as pivot; not
+    // stable. mode is not used.
+    virtual int Sort(uint16_t mode);
+    // Not supported: -507.
+    virtual int Merge(KvVArray const* other, uint16_t mode);
+
+    uint32_t GetCount() const { return count_; }
+    uint16_t GetElementSize() const { return elementSize_; }
+    KvCompareFunction GetCompareFunction() const { return compare_; }
+    void SetCompareFunction(KvCompareFunction compare) { compare_ = compare; }
+
+protected:
+    KvVArray& operator=(KvVArray const& other) = default;
+
+    KvCompareFunction compare_;
+    uint32_t count_;
+    uint16_t elementSize_;
+
+private:
+    int Compare(void const* a, void const* b) const;
+    void Swap(uint32_t a, uint32_t b, void* buffer);
+    uint32_t Partition(uint32_t lo, uint32_t hi, void* buffer);
+    void QuickSort(uint32_t lo, uint32_t hi, void* buffer);
+};
+
+// The contiguous list: elements back to back in one heap block, at most
+// 32767 of them. The block doubles as it fills (clamped at the bound) and can
+// shrink by halves on deletion. Every refused heap block has called the
+// memory handler before -501 is returned, and leaves the list as it was.
+class KVBASICS_API KvCList : public KvVArray {
+public:
+    static constexpr uint16_t kMaxCount = 32767;
+
+    // Runs Init(elementSize, capacity); *result receives its code.
+    explicit KvCList(uint16_t elementSize = 0, int capacity = 0, int* result = nullptr);
+    // An empty list with other's element size and compare function, then
+    // Copy(&other).
+    KvCList(KvCList const& other);
+    KvCList& operator=(KvCList const&) = delete;
+    ~KvCList() override;
+
+    uint16_t GetType() const override;
+    uint32_t GetMaxCount() const override;
+    uint32_t GetCurMaxCount() const override;
+    // Empties the list and reserves room for min(capacity, 32767) elements.
+    // Element size 0 gives a list that refuses every insert, and -503.
+    int Init(uint16_t elementSize, uint32_t capacity) override;
+    int SizeSet(uint32_t capacity) override;
+    void Clear() override;
+    int Get(uint32_t index, void* out) const override;
+    // Valid until the next operation that grows, shrinks or clears the block.
+    void* Element(uint32_t index) const override;
+    void* PrepareInsert(uint32_t index) override;
+    // element may be an element of this list.
+    int Insert(uint32_t index, void const* element) override;
+    int Update(uint32_t index, void const* element) override;
+    int Delete(uint32_t index, int shrink) override;
+    // Takes the source's element size, maximum count, capacity and elements;
+    // the compare function stays. Only from another KvCList.
+    int Copy(KvVArray const* source) override;
+
+private:
+    size_t Bytes(uint32_t slots) const { return size_t{slots} * elementSize_; }
+    void FreeBlock();
+
+    uint16_t maxCount_ = 0;
+    uint16_t capacity_ = 0;
+    unsigned char* block_ = nullptr;
+};
+
+#endif  // KVBASICS_KVARRAY_H

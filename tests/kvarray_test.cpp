@@ -1,0 +1,298 @@
+// The array's ordered operations and the contiguous list, against std::vector
+// and a plain model of the quicksort partition.
+#include <pthread.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kvbasics.h"
+#include "platform/heap.h"
+
+namespace {
+
+struct Item {
+    int32_t key, id;  // id tells equal keys apart, so the arrangement shows
+    bool operator==(Item const&) const = default;
+};
+
+int g_compares = 0;
+int CompareKeys(KvVArray const*, void* a, void* b) {
+    ++g_compares;
+    return static_cast<Item*>(a)->key - static_cast<Item*>(b)->key;
+}
+
+// The partition scheme with pivot at lo: sort the left side, then the right.
+void ModelSort(std::vector<Item>& v, int64_t lo, int64_t hi) {
+    while (lo < hi) {
+        auto cmp = [&](int64_t k) { return v[k].key - v[lo].key; };
+        int64_t i = lo, j = hi;
+        for (;;) {
+            if (cmp(i) <= 0) {
+                while (i < hi && cmp(++i) <= 0) {
+                }
+            }
+            if (cmp(j) > 0) {
+                while (j > lo && cmp(--j) > 0) {
+                }
+            }
+            if (i >= j) break;
+            std::swap(v[i], v[j]);
+        }
+        std::swap(v[lo], v[j]);
+        ModelSort(v, lo, j - 1);
+        lo = j + 1;
+    }
+}
+
+std::vector<Item> Contents(KvVArray const& a) {
+    std::vector<Item> out(a.GetCount());
+    for (uint32_t i = 0; i < a.GetCount(); ++i)
+        EXPECT_EQ(a.Get(i, &out[i]), 0);
+    return out;
+}
+
+KvCList MakeList(std::vector<Item> const& items) {
+    KvCList list(sizeof(Item));
+    list.SetCompareFunction(CompareKeys);
+    for (Item const& item : items)
+        EXPECT_EQ(list.Insert(list.GetCount(), &item), 0);
+    return list;
+}
+
+std::vector<unsigned long long> g_handlerCalls;
+int RecordingHandler(unsigned long long size) {
+    g_handlerCalls.push_back(size);
+    return 0;
+}
+
+class KvArrayTest : public ::testing::Test {
+  protected:
+    void SetUp() override { previous_ = mmKvSetHandler(RecordingHandler); }
+    void TearDown() override {
+        tq::platform::HeapFailAfter(0);
+        mmKvSetHandler(previous_);
+        g_handlerCalls.clear();
+    }
+    KvMemoryHandler previous_ = nullptr;
+};
+
+TEST_F(KvArrayTest, SortGivesThePartitionArrangement) {
+    std::mt19937 rng(4);
+    for (int size : {0, 1, 2, 3, 7, 100, 1000, 3000}) {
+        for (int pattern = 0; pattern < 5; ++pattern) {  // few keys, many, up, down, one
+            std::vector<Item> items(size);
+            for (int k = 0; k < size; ++k) {
+                int32_t keys[] = {int32_t(rng() % 8), int32_t(rng() % 100000), k, size - k, 5};
+                items[k] = {keys[pattern], k};
+            }
+            KvCList list = MakeList(items);
+            g_compares = 0;
+            ASSERT_EQ(list.Sort(0), 0);
+            EXPECT_TRUE(size > 1 || g_compares == 0) << size;
+            ModelSort(items, 0, size - 1);
+            ASSERT_EQ(Contents(list), items) << "size " << size << " pattern " << pattern;
+        }
+    }
+}
+
+TEST_F(KvArrayTest, FullSortedListSortsOnASmallStack) {
+    std::vector<Item> items;
+    for (int k = 0; k < KvCList::kMaxCount; ++k)
+        items.push_back({k / 2, k});
+    KvCList list = MakeList(items);
+    struct Job {
+        KvCList* list;
+        int result;
+    } job{&list, -1};
+    auto sort = [](void* p) -> void* {
+        static_cast<Job*>(p)->result = static_cast<Job*>(p)->list->Sort(0);
+        return nullptr;
+    };
+    pthread_attr_t attr;  // 256 KiB: far too little for a frame per element
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 256 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, sort, &job), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    EXPECT_EQ(job.result, 0);
+    ModelSort(items, 0, int64_t(items.size()) - 1);
+    EXPECT_EQ(Contents(list), items);
+}
+
+TEST_F(KvArrayTest, SearchAndSortedInsertFollowTheMidpointRule) {
+    KvCList list = MakeList({{10, 0}, {20, 1}, {30, 2}});
+    for (auto [key, result, at] : {std::tuple{20, 0, 1u},
+                                   {25, -502, 2u},
+                                   {5, -502, 0u},
+                                   {35, -502, 3u},
+                                   {10, 0, 0u},
+                                   {30, 0, 2u}}) {
+        Item k{key, -1}, out{-7, -7};
+        uint32_t index = 99;
+        EXPECT_EQ(list.Search(&k, &index, &out), result) << key;
+        EXPECT_EQ(index, at) << key;
+        EXPECT_EQ(out, (result == 0 ? Item{key, int32_t(at)} : Item{-7, -7})) << key;
+    }
+    uint32_t index = 99;
+    Item two{2, 99}, zero{0, 0}, out{};
+    EXPECT_EQ(MakeList({}).Search(&two, &index, nullptr), -502);
+    EXPECT_EQ(index, 0u);
+
+    // Among equal keys the first one probed is found; a duplicate goes after it.
+    KvCList dups = MakeList({{1, 0}, {2, 1}, {2, 2}, {2, 3}, {2, 4}, {2, 5}, {3, 6}});
+    EXPECT_EQ(dups.SortedInsert(&two, &index, 0, 1), -508);
+    EXPECT_EQ(index, 3u);
+    EXPECT_EQ(dups.GetCount(), 7u);
+    EXPECT_EQ(dups.SortedInsert(&two, &index, 1, 1), 0);
+    EXPECT_EQ(index, 4u);
+    EXPECT_EQ(Contents(dups)[4], two);
+    EXPECT_EQ(dups.SortedInsert(&zero, nullptr, 0, 0), 0);  // slot left to the caller
+    std::memcpy(dups.Element(0), &zero, sizeof zero);
+    EXPECT_EQ(Contents(dups)[0], zero);
+
+    EXPECT_EQ(dups.SearchAt(9, &two, nullptr), -502);
+    EXPECT_EQ(dups.SearchAt(0, &two, &out), 2);  // the compare function's own value
+    EXPECT_EQ(dups.SearchAt(2, &two, &out), 0);
+    EXPECT_EQ(out, (Item{2, 1}));
+
+    dups.SetCompareFunction(nullptr);
+    EXPECT_EQ(dups.Search(&two, &index, nullptr), -2106);
+    EXPECT_EQ(dups.SearchAt(0, &two, nullptr), -2106);
+    EXPECT_EQ(dups.SortedInsert(&two, &index, 1, 1), -2106);
+    EXPECT_EQ(dups.Sort(0), -2106);
+    EXPECT_EQ(dups.Merge(&list, 0), -507);
+}
+
+TEST_F(KvArrayTest, RandomEditsMatchAVector) {
+    std::mt19937 rng(44);
+    KvCList list = MakeList({});
+    std::vector<Item> model;
+    for (int step = 0; step < 20000; ++step) {
+        const uint32_t n = list.GetCount(), at = rng() % (n + 1), from = n ? rng() % n : 0;
+        Item item{int32_t(rng() % 50), step};
+        switch (rng() % 5) {
+            case 0:
+                ASSERT_EQ(list.Insert(at, &item), 0);
+                model.insert(model.begin() + at, item);
+                break;
+            case 1:  // an element of the list itself, also across growth
+                if (n == 0) break;
+                item = model[from];
+                ASSERT_EQ(list.Insert(at, list.Element(from)), 0);
+                model.insert(model.begin() + at, item);
+                break;
+            case 2:
+                ASSERT_EQ(list.Delete(at, int(rng() % 2)), at < n ? 0 : -502);
+                if (at < n) model.erase(model.begin() + at);
+                break;
+            case 3:
+                ASSERT_EQ(list.Update(at, &item), at < n ? 0 : -502);
+                if (at < n) model[at] = item;
+                break;
+            case 4:
+                ASSERT_EQ(list.Insert(n + 1, &item), -502);
+                break;
+        }
+        ASSERT_LE(list.GetCount(), list.GetCurMaxCount());
+    }
+    EXPECT_EQ(Contents(list), model);
+}
+
+TEST_F(KvArrayTest, CapacityGrowsToTheBoundAndShrinksByHalves) {
+    KvCList list(sizeof(Item));
+    std::vector<uint32_t> steps{0};
+    Item item{1, 2};
+    while (list.GetCount() < 32767) {
+        ASSERT_EQ(list.Insert(list.GetCount(), &item), 0);
+        if (list.GetCurMaxCount() != steps.back()) steps.push_back(list.GetCurMaxCount());
+    }
+    EXPECT_EQ(steps, (std::vector<uint32_t>{0,    1,     2,     4,     8,     16,   32,
+                                            64,   128,   256,   512,   1024,  2048, 4096,
+                                            8192, 16384, 24576, 30720, 32640, 32767}));
+    EXPECT_EQ(list.Insert(32767, &item), -502);
+    EXPECT_EQ(list.Insert(0, &item), -501);
+    EXPECT_EQ(list.SizeSet(32766), -502);
+    steps = {32767};
+    while (list.GetCount() > 0) {
+        ASSERT_EQ(list.Delete(0, 1), 0);
+        if (list.GetCurMaxCount() != steps.back()) steps.push_back(list.GetCurMaxCount());
+    }
+    EXPECT_EQ(steps, (std::vector<uint32_t>{32767, 16383, 8191, 4095, 2047, 1023, 511, 255, 127, 63,
+                                            31, 15, 7, 3, 1, 0}));
+    for (int k = 0; k < 5; ++k)
+        list.Insert(0, &item);
+    list.Delete(0, 0);
+    EXPECT_EQ(list.GetCurMaxCount(), 8u);
+    list.Delete(0, 1);
+    EXPECT_EQ(list.GetCurMaxCount(), 4u);
+
+    int r = 1;
+    KvCList big(8, 40000, &r);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(big.GetCurMaxCount(), 32767u);
+    EXPECT_EQ(big.SizeSet(32768), -501);
+    void* slot = big.PrepareInsert(0);
+    EXPECT_EQ(slot, big.Element(0));
+    EXPECT_EQ(big.GetCount(), 1u);
+    KvCList none(0, 10, &r);
+    EXPECT_EQ(r, -503);
+    EXPECT_EQ(none.Insert(0, &item), -502);
+    EXPECT_TRUE(g_handlerCalls.empty());
+}
+
+TEST_F(KvArrayTest, CopyTakesOnlyContiguousLists) {
+    KvCList source = MakeList({{3, 0}, {1, 1}, {2, 2}}), copy(source), target;
+    EXPECT_EQ(Contents(copy), Contents(source));
+    EXPECT_EQ(copy.GetCompareFunction(), CompareKeys);
+    ASSERT_EQ(target.Copy(&source), 0);  // into a list of element size 0
+    EXPECT_EQ(Contents(target), Contents(source));
+    EXPECT_EQ(target.Insert(3, source.Element(0)), 0);  // the copy takes inserts
+    EXPECT_EQ(target.Copy(&target), 0);
+    struct OtherKind : KvCList {
+        uint16_t GetType() const override { return 2; }
+    } other;
+    EXPECT_EQ(target.Copy(&other), -506);
+    EXPECT_EQ(target.GetCount(), 4u);
+}
+
+TEST_F(KvArrayTest, RefusedHeapLeavesTheListUnchanged) {
+    using tq::platform::HeapFailAfter;
+    int r = 0;
+    HeapFailAfter(1);
+    KvCList failed(8, 10, &r);
+    EXPECT_EQ(r, -501);
+    EXPECT_EQ(failed.GetCurMaxCount(), 0u);
+    EXPECT_EQ(g_handlerCalls, (std::vector<unsigned long long>{80}));
+
+    KvCList list = MakeList({{4, 0}, {3, 1}, {2, 2}, {1, 3}}), source = MakeList({{1, 1}});
+    source.SizeSet(8);
+    const std::vector<Item> before = Contents(list);
+    Item item{9, 9};
+    for (int op = 0; op < 4; ++op) {
+        g_handlerCalls.clear();
+        HeapFailAfter(1);
+        int result = op == 0   ? list.Insert(0, &item)
+                     : op == 1 ? list.SizeSet(8)
+                     : op == 2 ? list.Copy(&source)
+                               : list.Sort(0);  // no handler for the swap buffer
+        HeapFailAfter(0);
+        EXPECT_EQ(result, op == 3 ? -2030 : -501) << op;
+        EXPECT_EQ(Contents(list), before) << op;
+        EXPECT_EQ(list.GetCurMaxCount(), 4u) << op;
+        EXPECT_EQ(g_handlerCalls, std::vector<unsigned long long>(op < 3, 64)) << op;
+    }
+    // A refused shrink keeps the larger block; the delete itself succeeds.
+    g_handlerCalls.clear();
+    HeapFailAfter(1);
+    EXPECT_EQ(list.Delete(0, 1), 0);
+    EXPECT_EQ(list.Delete(0, 1), 0);
+    HeapFailAfter(0);
+    EXPECT_EQ(g_handlerCalls.size(), 1u);
+    EXPECT_EQ(Contents(list), (std::vector<Item>(before.begin() + 2, before.end())));
+}
+
+}  // namespace
