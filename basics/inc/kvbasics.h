@@ -4,6 +4,7 @@
 #define KVBASICS_KVBASICS_H
 
 #include "kvexport.h"
+#include "kvlist.h"
 #include "kvlog.h"
 #include "memfile.h"
 #include "kvmemory.h"
