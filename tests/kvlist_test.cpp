@@ -58,12 +58,8 @@ TEST(KvLinkedListTest, RandomOperationsMatchStdList) {
     std::vector<Item*> in;                     // items in the list
     std::vector<std::unique_ptr<Item>> spare;  // unlinked items we own
     g_destroyed.clear();
-    int next = 0, created = 0;
-    auto inList = [&](int v) {
-        for (auto it = in.begin(); it != in.end(); ++it)
-            if ((*it)->value == v) return in.erase(it), true;
-        return false;
-    };
+    int next = 0;
+    auto forget = [&](KvLinkedListItem* item) { in.erase(std::find(in.begin(), in.end(), item)); };
     for (int step = 0; step < 4000; ++step) {
         int op = rng() % 10;
         if (op <= 1) {  // insert a new or a spare item
@@ -73,7 +69,6 @@ TEST(KvLinkedListTest, RandomOperationsMatchStdList) {
                 spare.pop_back();
             } else {
                 item = new Item(next++);
-                ++created;
             }
             ASSERT_EQ(item->Previous(), nullptr);
             ASSERT_EQ(item->Next(), nullptr);
@@ -90,14 +85,14 @@ TEST(KvLinkedListTest, RandomOperationsMatchStdList) {
             op == 2 ? list.RemoveFirst() : list.RemoveLast();
             if (item != nullptr) {
                 op == 2 ? model.pop_front() : model.pop_back();
-                inList(item->value);
+                forget(item);
                 EXPECT_EQ(item->Previous(), nullptr);
                 EXPECT_EQ(item->Next(), nullptr);
                 spare.emplace_back(item);
             }
         } else if (op <= 5) {  // delete first or last
             size_t before = g_destroyed.size();
-            if (!model.empty()) inList(op == 4 ? model.front() : model.back());
+            if (!model.empty()) forget(op == 4 ? list.First() : list.Last());
             op == 4 ? list.DeleteFirst() : list.DeleteLast();
             EXPECT_EQ(g_destroyed.size(), before + (model.empty() ? 0 : 1));
             if (!model.empty()) {
@@ -109,6 +104,7 @@ TEST(KvLinkedListTest, RandomOperationsMatchStdList) {
             bool useSpare = in.empty() || (!spare.empty() && rng() % 4 == 0);
             Item* item = useSpare ? spare[rng() % spare.size()].get() : in[rng() % in.size()];
             int v = item->value;
+            if (!useSpare) forget(item);
             int result = op == 8 ? list.DeleteItem(item) : list.RemoveItem(item);
             if (useSpare) {
                 EXPECT_EQ(result, -502);
@@ -116,7 +112,6 @@ TEST(KvLinkedListTest, RandomOperationsMatchStdList) {
             }
             EXPECT_EQ(result, 0);
             model.remove(v);
-            inList(v);
             if (op == 8) {
                 EXPECT_EQ(g_destroyed.back(), v);
             } else {

@@ -209,8 +209,6 @@ class KVBASICS_API _KvBitString {
     int Find(unsigned int start, int value, unsigned int& position) const;
 
   private:
-    int TestAndChangeArea(unsigned int start, unsigned int count, bool set, unsigned int& offset);
-
     unsigned char* bits_;
     unsigned int length_;
     unsigned int setCount_;

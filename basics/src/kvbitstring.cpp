@@ -54,6 +54,28 @@ void Fill(unsigned char* bits, unsigned int from, unsigned int to, bool set) {
     }
 }
 
+// Sets (set) or clears bits [start, start + count) of a string of length bits
+// if none of them is already in that state.
+int ChangeArea(unsigned char* bits, unsigned int length, unsigned int& setCount, unsigned int start,
+               unsigned int count, bool set, unsigned int& offset) {
+    // start + count is compared without wrapping around 32 bits.
+    if (start > length || count > length - start) return kOutside;
+    const unsigned int end = start + count;
+    // Setting needs every bit clear: the first set bit is the obstacle.
+    unsigned int obstacle = Scan(bits, start, end, set);
+    if (obstacle != end) {
+        offset = obstacle - start;
+        return kNotAsRequired;
+    }
+    Fill(bits, start, end, set);
+    if (set) {
+        setCount += count;
+    } else {
+        setCount -= count;
+    }
+    return 0;
+}
+
 }  // namespace
 
 _KvBitString::_KvBitString(unsigned int length)
@@ -114,32 +136,12 @@ int _KvBitString::ResetAll() {
     return 0;
 }
 
-int _KvBitString::TestAndChangeArea(unsigned int start, unsigned int count, bool set,
-                                    unsigned int& offset) {
-    // start + count is compared without wrapping around 32 bits.
-    if (start > length_ || count > length_ - start) return kOutside;
-    const unsigned int end = start + count;
-    // Setting needs every bit clear: the first set bit is the obstacle.
-    unsigned int obstacle = Scan(bits_, start, end, set);
-    if (obstacle != end) {
-        offset = obstacle - start;
-        return kNotAsRequired;
-    }
-    Fill(bits_, start, end, set);
-    if (set) {
-        setCount_ += count;
-    } else {
-        setCount_ -= count;
-    }
-    return 0;
-}
-
 int _KvBitString::TestAndSetArea(unsigned int start, unsigned int count, unsigned int& offset) {
-    return TestAndChangeArea(start, count, true, offset);
+    return ChangeArea(bits_, length_, setCount_, start, count, true, offset);
 }
 
 int _KvBitString::TestAndResetArea(unsigned int start, unsigned int count, unsigned int& offset) {
-    return TestAndChangeArea(start, count, false, offset);
+    return ChangeArea(bits_, length_, setCount_, start, count, false, offset);
 }
 
 int _KvBitString::Find(unsigned int start, int value, unsigned int& position) const {
