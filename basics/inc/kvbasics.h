@@ -6,6 +6,7 @@
 #include "kvarray.h"
 #include "kverror.h"
 #include "kvexport.h"
+#include "kvlist.h"
 #include "kvlog.h"
 #include "kvmemory.h"
 #include "kvplatform.h"

@@ -4,6 +4,7 @@
 #define KVBASICS_KVLOG_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "kvexport.h"
 
@@ -112,5 +113,159 @@ KVBASICS_API KvMsg* KvMessage();
 
 // Switch for time stamps in the server's log; set and read by other modules.
 extern KVBASICS_API uint16_t TimeStampInServerLog;
+
+// ---------------------------------------------------------------------------
+// Server console
+// ---------------------------------------------------------------------------
+
+// Classes of the product outside this library; the console only passes
+// references to them on to its implementation.
+class KvString;
+class KvServerCallCtx;
+
+// Mode bit of a console implementation: console output is switched on. The
+// other bits belong to the implementation.
+inline constexpr unsigned short KV_CONSOLE_OUTPUT_ON = 0x0002;
+
+// The replaceable implementation behind KvServCons. The defaults write to the
+// debugger output.
+class KVBASICS_API _KvServCons {
+  public:
+    virtual ~_KvServCons();
+    virtual void writeString(KvString const& text) = 0;
+    // Writes text; length -1 means a zero-terminated text. The default writes
+    // to the debugger output, at most length characters when length >= 0.
+    virtual void write(char const* text, int length);
+    // Formats into at most 1023 characters and writes the text; a text that
+    // does not fit, or an empty one, is not written.
+    virtual void printf(char const* format, ...) KV_PRINTF_FORMAT(2, 3);
+    // write("\r\n", 2)
+    virtual void terminateLine();
+    virtual void flush();
+    virtual void beginCall(KvServerCallCtx& call);
+    virtual void endCall(KvServerCallCtx& call);
+    virtual void communicationFailure(KvServerCallCtx& call);
+    virtual int controlTraceFile(KvString& name, unsigned short mode, int flag) = 0;
+    // The default mode is 0 and SetMode ignores its argument.
+    virtual unsigned short GetMode();
+    virtual void SetMode(unsigned short mode);
+};
+
+// The server's console: forwards to an implementation (not owned, may be
+// null) while output is enabled. Output starts enabled.
+class KVBASICS_API KvServCons {
+  public:
+    KvServCons() : implementation_(nullptr), flags_(kOutputEnabled) {}
+    explicit KvServCons(_KvServCons* implementation)
+        : implementation_(implementation), flags_(kOutputEnabled) {}
+    ~KvServCons() = default;
+
+    // Stores implementation and returns the previous one.
+    _KvServCons* setImplementation(_KvServCons* implementation);
+    // Asks the implementation to switch its console output on or off and
+    // follows its answer: a refused switch leaves output as it was.
+    void switchOutput(int on);
+
+    KvServCons& operator<<(char const* text);
+    KvServCons& operator<<(KvString const& text);
+    KvServCons& operator<<(int value);
+    // Applies a manipulator such as endl.
+    KvServCons& operator<<(KvServCons& (*manipulator)(KvServCons&)) { return manipulator(*this); }
+    // Formats into at most 1023 characters; a text that does not fit is
+    // written as the empty text with length 0.
+    KvServCons& printf(char const* format, ...) KV_PRINTF_FORMAT(2, 3);
+    KvServCons& terminateLine();
+    KvServCons& flush();
+
+    unsigned short GetMode();
+    // Reaches the implementation also while output is disabled.
+    void SetMode(unsigned short mode);
+    // The implementation's result, 0 without an implementation.
+    int ControlTraceFile(KvString& name, unsigned short mode, int flag);
+    void BeginCall(KvServerCallCtx& call);
+    void EndCall(KvServerCallCtx& call);
+    void CommunicationFailure(KvServerCallCtx& call);
+
+  private:
+    static constexpr uint16_t kOutputEnabled = 0x0001;
+    bool Active() const { return implementation_ != nullptr && (flags_ & kOutputEnabled) != 0; }
+
+    _KvServCons* implementation_;
+    uint16_t flags_;
+};
+
+// Ends the console's line and flushes it.
+KVBASICS_API KvServCons& endl(KvServCons& console);
+
+// The process-wide service-stopped flag: 0 until StopKIVO_Service, 1 after.
+KVBASICS_API int KIVO_Service_hasStopped();
+KVBASICS_API void StopKIVO_Service();
+
+// ---------------------------------------------------------------------------
+// Output streams
+// ---------------------------------------------------------------------------
+
+// A minimal text output stream. Code that writes diagnostic text takes a
+// KvOutStreamStub& and so does not depend on where the text goes.
+class KVBASICS_API KvOutStreamStub {
+  public:
+    virtual ~KvOutStreamStub();
+    virtual KvOutStreamStub& operator<<(void* pointer) = 0;
+    virtual KvOutStreamStub& operator<<(char c) = 0;
+    virtual KvOutStreamStub& operator<<(double value) = 0;
+    virtual KvOutStreamStub& operator<<(float value) = 0;
+    virtual KvOutStreamStub& operator<<(unsigned short value) = 0;
+    virtual KvOutStreamStub& operator<<(uint32_t value) = 0;
+    virtual KvOutStreamStub& operator<<(uint64_t value) = 0;
+    virtual KvOutStreamStub& operator<<(short value) = 0;
+    virtual KvOutStreamStub& operator<<(int32_t value) = 0;
+    virtual KvOutStreamStub& operator<<(int64_t value) = 0;
+    virtual KvOutStreamStub& operator<<(char const* text) = 0;
+    virtual void endLine() = 0;
+    virtual void flushOutput() = 0;
+
+    // Applies a manipulator such as endl or flush.
+    KvOutStreamStub& operator<<(KvOutStreamStub& (*manipulator)(KvOutStreamStub&)) {
+        return manipulator(*this);
+    }
+};
+
+// Ends the line (without flushing).
+KVBASICS_API KvOutStreamStub& endl(KvOutStreamStub& stream);
+// Flushes the stream.
+KVBASICS_API KvOutStreamStub& flush(KvOutStreamStub& stream);
+
+// A stream over a C FILE, which it does not own: the destructor leaves it
+// open. Formats: pointer "0x%p", char "%c", double "%lf", float "%f", the
+// unsigned types "%u", the signed ones "%d", 64-bit integers as decimal text,
+// text "%s". Without a file (null) nothing is written.
+class KVBASICS_API KvOutStreamFILE : public KvOutStreamStub {
+  public:
+    explicit KvOutStreamFILE(FILE* file) : file_(file) {}
+    KvOutStreamFILE(const KvOutStreamFILE&) = delete;
+    KvOutStreamFILE& operator=(const KvOutStreamFILE&) = delete;
+    ~KvOutStreamFILE() override;
+
+    using KvOutStreamStub::operator<<;
+    KvOutStreamStub& operator<<(void* pointer) override;
+    KvOutStreamStub& operator<<(char c) override;
+    KvOutStreamStub& operator<<(double value) override;
+    KvOutStreamStub& operator<<(float value) override;
+    KvOutStreamStub& operator<<(unsigned short value) override;
+    KvOutStreamStub& operator<<(uint32_t value) override;
+    KvOutStreamStub& operator<<(uint64_t value) override;
+    KvOutStreamStub& operator<<(short value) override;
+    KvOutStreamStub& operator<<(int32_t value) override;
+    KvOutStreamStub& operator<<(int64_t value) override;
+    // A null text writes nothing.
+    KvOutStreamStub& operator<<(char const* text) override;
+    void endLine() override;
+    void flushOutput() override;
+
+    FILE* File() const { return file_; }
+
+  private:
+    FILE* file_;
+};
 
 #endif  // KVBASICS_KVLOG_H
