@@ -69,7 +69,7 @@ int RecordingHandler(unsigned long long size) {
 }
 
 class KvArrayTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { previous_ = mmKvSetHandler(RecordingHandler); }
     void TearDown() override {
         tq::platform::HeapFailAfter(0);

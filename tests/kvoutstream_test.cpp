@@ -15,7 +15,7 @@ using tq::test::ReadFile;
 using tq::test::TempDir;
 
 class KvOutStreamTest : public ::testing::Test {
-  protected:
+protected:
     // The text that one insertion writes.
     template <typename T>
     std::string Written(T value) {

@@ -23,7 +23,7 @@ KvServerCallCtx& ACall() {
 
 // Records every call; keeps the mode it is given unless it refuses changes.
 class Recorder : public _KvServCons {
-  public:
+public:
     void writeString(KvString const&) override { log.push_back("string"); }
     void write(char const* text, int n) override {
         log.push_back("write " + std::string(text) + " " + std::to_string(n));
@@ -119,7 +119,7 @@ void CaptureDebug(const char* text) {
 
 // Only the abstract operations: everything else is the library's default.
 class Plain : public _KvServCons {
-  public:
+public:
     void writeString(KvString const&) override {}
     int controlTraceFile(KvString&, unsigned short, int) override { return 0; }
 };

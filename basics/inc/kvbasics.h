@@ -10,7 +10,9 @@
 #include "kvlog.h"
 #include "kvmemory.h"
 #include "kvplatform.h"
+#include "kvstatistics.h"
 #include "kvversion.h"
 #include "memfile.h"
+#include "prfdata.h"
 
 #endif  // KVBASICS_KVBASICS_H

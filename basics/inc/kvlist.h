@@ -17,7 +17,7 @@ class KvLinkedList;
 // from it. The links belong to the item's place in a list, not to its value:
 // a copy starts unlinked and an assignment keeps the target's links.
 class KVBASICS_API KvLinkedListItem {
-  public:
+public:
     KvLinkedListItem() : previous_(nullptr), next_(nullptr) {}
     KvLinkedListItem(const KvLinkedListItem&) : previous_(nullptr), next_(nullptr) {}
     KvLinkedListItem& operator=(const KvLinkedListItem&) { return *this; }
@@ -32,7 +32,7 @@ class KVBASICS_API KvLinkedListItem {
     KvLinkedListItem* Previous() const { return previous_; }
     KvLinkedListItem* Next() const { return next_; }
 
-  private:
+private:
     friend class KvLinkedList;
     KvLinkedListItem* previous_;  // null for the first or an unlinked item
     KvLinkedListItem* next_;      // null for the last or an unlinked item
@@ -42,7 +42,7 @@ class KVBASICS_API KvLinkedListItem {
 // list's delete operations, Clear and the destructor destroy them. Items
 // handed in must be unlinked.
 class KVBASICS_API KvLinkedList {
-  public:
+public:
     KvLinkedList() : first_(nullptr), last_(nullptr) {}
     KvLinkedList(const KvLinkedList&) = delete;
     KvLinkedList& operator=(const KvLinkedList&) = delete;
@@ -68,7 +68,7 @@ class KVBASICS_API KvLinkedList {
     KvLinkedListItem* First() const { return first_; }
     KvLinkedListItem* Last() const { return last_; }
 
-  private:
+private:
     KvLinkedListItem* first_;  // null exactly when last_ is null
     KvLinkedListItem* last_;
 };
@@ -76,14 +76,14 @@ class KVBASICS_API KvLinkedList {
 // An element of a KvSimpleLinkedList. As with KvLinkedListItem, a copy starts
 // unlinked and an assignment keeps the target's link.
 class KVBASICS_API KvSimpleLinkedListItem {
-  public:
+public:
     KvSimpleLinkedListItem() : next_(nullptr) {}
     KvSimpleLinkedListItem(const KvSimpleLinkedListItem&) : next_(nullptr) {}
     KvSimpleLinkedListItem& operator=(const KvSimpleLinkedListItem&) { return *this; }
 
     KvSimpleLinkedListItem* Next() const { return next_; }
 
-  private:
+private:
     friend class KvSimpleLinkedList;
     KvSimpleLinkedListItem* next_;  // null at the end and for an item in no list
 };
@@ -91,7 +91,7 @@ class KVBASICS_API KvSimpleLinkedListItem {
 // A singly linked list that never destroys its items. Items handed in must be
 // unlinked (next null).
 class KVBASICS_API KvSimpleLinkedList {
-  public:
+public:
     KvSimpleLinkedList() : head_(nullptr) {}
     KvSimpleLinkedList(const KvSimpleLinkedList&) = delete;
     KvSimpleLinkedList& operator=(const KvSimpleLinkedList&) = delete;
@@ -109,7 +109,7 @@ class KVBASICS_API KvSimpleLinkedList {
 
     KvSimpleLinkedListItem* Head() const { return head_; }
 
-  private:
+private:
     KvSimpleLinkedListItem* head_;
 };
 
@@ -124,7 +124,7 @@ class KVBASICS_API KvSimpleLinkedList {
 // is handed out again. Memory comes from operator new; a refused request ends
 // in the runtime new-handler (see KvSetOurNewHandler).
 class KVBASICS_API KvMemPool {
-  public:
+public:
     // A node size of 0 is taken as 1, so that every node is a distinct address.
     explicit KvMemPool(uint32_t nodeSize);
     KvMemPool(const KvMemPool&) = delete;
@@ -150,7 +150,7 @@ class KVBASICS_API KvMemPool {
     uint32_t NodesTaken() const { return nodesTaken_; }
     uint32_t NodesGivenBack() const { return nodesGivenBack_; }
 
-  private:
+private:
     struct Record;  // (next record, buffer or node)
 
     Record* buffers_;  // every buffer added, newest first
@@ -175,7 +175,7 @@ class KVBASICS_API KvMemPool {
 // Results: 0 success; -2005 position or range outside the string; -1 from the
 // area tests when the range is not entirely clear (set) as required.
 class KVBASICS_API _KvBitString {
-  public:
+public:
     // All bits clear.
     explicit _KvBitString(unsigned int length);
     _KvBitString(const _KvBitString&) = delete;
@@ -208,7 +208,7 @@ class KVBASICS_API _KvBitString {
     // clear (value == 0); when there is none, position = Length() and -2005.
     int Find(unsigned int start, int value, unsigned int& position) const;
 
-  private:
+private:
     unsigned char* bits_;
     unsigned int length_;
     unsigned int setCount_;

@@ -130,7 +130,7 @@ inline constexpr unsigned short KV_CONSOLE_OUTPUT_ON = 0x0002;
 // The replaceable implementation behind KvServCons. The defaults write to the
 // debugger output.
 class KVBASICS_API _KvServCons {
-  public:
+public:
     virtual ~_KvServCons();
     virtual void writeString(KvString const& text) = 0;
     // Writes text; length -1 means a zero-terminated text. The default writes
@@ -154,7 +154,7 @@ class KVBASICS_API _KvServCons {
 // The server's console: forwards to an implementation (not owned, may be
 // null) while output is enabled. Output starts enabled.
 class KVBASICS_API KvServCons {
-  public:
+public:
     KvServCons() : implementation_(nullptr), flags_(kOutputEnabled) {}
     explicit KvServCons(_KvServCons* implementation)
         : implementation_(implementation), flags_(kOutputEnabled) {}
@@ -186,7 +186,7 @@ class KVBASICS_API KvServCons {
     void EndCall(KvServerCallCtx& call);
     void CommunicationFailure(KvServerCallCtx& call);
 
-  private:
+private:
     static constexpr uint16_t kOutputEnabled = 0x0001;
     bool Active() const { return implementation_ != nullptr && (flags_ & kOutputEnabled) != 0; }
 
@@ -208,7 +208,7 @@ KVBASICS_API void StopKIVO_Service();
 // A minimal text output stream. Code that writes diagnostic text takes a
 // KvOutStreamStub& and so does not depend on where the text goes.
 class KVBASICS_API KvOutStreamStub {
-  public:
+public:
     virtual ~KvOutStreamStub();
     virtual KvOutStreamStub& operator<<(void* pointer) = 0;
     virtual KvOutStreamStub& operator<<(char c) = 0;
@@ -240,7 +240,7 @@ KVBASICS_API KvOutStreamStub& flush(KvOutStreamStub& stream);
 // unsigned types "%u", the signed ones "%d", 64-bit integers as decimal text,
 // text "%s". Without a file (null) nothing is written.
 class KVBASICS_API KvOutStreamFILE : public KvOutStreamStub {
-  public:
+public:
     explicit KvOutStreamFILE(FILE* file) : file_(file) {}
     KvOutStreamFILE(const KvOutStreamFILE&) = delete;
     KvOutStreamFILE& operator=(const KvOutStreamFILE&) = delete;
@@ -264,7 +264,7 @@ class KVBASICS_API KvOutStreamFILE : public KvOutStreamStub {
 
     FILE* File() const { return file_; }
 
-  private:
+private:
     FILE* file_;
 };
 
