@@ -1,0 +1,134 @@
+// The performance data block: the item table of the statistics' performance
+// object and counters, the shared block that mirrors their values, and the
+// entry points through which a performance host collects them.
+//
+// The provider (the server, through KvStatistics::Enable) creates the block
+// and writes the values; consumers (the performance host, through
+// PrfData_Open) map it read-only. Block names: "Global\<app>_Performance" is
+// the POSIX shared memory object "/<ns><app>_Performance" (the machine-wide
+// block), "<app>_Performance" is "/<ns><app>_Performance.u<uid>" (one per user
+// account), with <ns> from $TQ_SHM_NAMESPACE (empty by default). The provider
+// guard "<app>_mt" is an exclusive lock on "/dev/shm/<ns><app>_mt.u<uid>.lock",
+// released by the kernel when the provider ends.
+#ifndef KVBASICS_PRFDATA_H
+#define KVBASICS_PRFDATA_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kvexport.h"
+
+// Platform values of the performance-data records.
+inline constexpr uint32_t PERF_DETAIL_NOVICE = 100;
+inline constexpr uint32_t PERF_DETAIL_ADVANCED = 200;
+inline constexpr uint32_t PERF_DETAIL_EXPERT = 300;
+inline constexpr uint32_t PERF_DETAIL_WIZARD = 400;
+inline constexpr uint32_t PERF_COUNTER_RAWCOUNT = 0x00010000u;
+inline constexpr uint32_t PERF_COUNTER_COUNTER = 0x10410400u;
+inline constexpr uint32_t PERF_MASK_SIZE_FLD = 0x00000300u;
+inline constexpr uint32_t PERF_SIZE_DWORD = 0x00000000u;
+inline constexpr uint32_t PERF_SIZE_LARGE = 0x00000100u;
+inline constexpr intptr_t PERF_NO_INSTANCES = -1;
+inline constexpr uint32_t KV_PERF_MORE_DATA = 234;  // the buffer is too small
+
+// Record sizes in the block.
+inline constexpr uint32_t KV_PERF_OBJECT_TYPE_SIZE = 64;
+inline constexpr uint32_t KV_PERF_COUNTER_DEFINITION_SIZE = 40;
+inline constexpr uint32_t KV_PERF_INSTANCE_DEFINITION_SIZE = 24;
+
+using OBJID = uintptr_t;
+using CTRID = uintptr_t;
+using INSTID = intptr_t;
+
+// One item of the table: an object followed by its counters; Type 0 ends it.
+struct PRFITM {
+    uint32_t Type;  // 0 end, 1 object, 2 counter
+    uintptr_t dwId;
+    const char16_t* pszName;
+    const char16_t* pszHelp;
+    uint32_t dwDetailLevel;
+    intptr_t DefCounter;       // objects: the default counter's identifier, or -1
+    intptr_t MaxInstances;     // objects: PERF_NO_INSTANCES or the instance slots
+    uintptr_t cchMaxInstName;  // objects: room for one instance name
+    uintptr_t NumCounters;     // objects: computed at start-up
+    uint32_t NextObjItem;      // objects: computed; index of the next object, -1
+    uint32_t cbObjBlock;       // objects: computed at activation
+    uint32_t fCollectThisObj;  // objects: set per collection
+    int32_t DefaultScale;      // counters
+    uint32_t dwCounterType;    // counters
+};
+
+enum : uint32_t { PRFITM_END = 0, PRFITM_OBJECT = 1, PRFITM_COUNTER = 2 };
+
+// The item table and the block. One process-wide instance (sm_pPrfData) serves
+// the statistics and the entry points; tests may build others over tables of
+// their own and with application names of their own.
+class KVBASICS_API PrfData {
+public:
+    // Walks the table, computing the object fields; a malformed table fails an
+    // assertion.
+    PrfData(const char16_t* appName, PRFITM* items);
+    ~PrfData();
+    PrfData(const PrfData&) = delete;
+    PrfData& operator=(const PrfData&) = delete;
+
+    // The process-wide instance, over this library's own table.
+    static PrfData* sm_pPrfData;
+    static PrfData* Instance();
+
+    // Maps the block as the provider (fProvider 1) or a consumer (0).
+    // 0 active, 1 counters disabled, 2 not installed, 3 another provider
+    // runs, -1 failure.
+    int Activate(int fProvider);
+    bool IsActive() const { return m_pPrfData != nullptr; }
+
+    PRFITM* CvtCtrIdToPrfItm(CTRID CtrId) const;
+    int CvtCtrIdToPrfItmIndex(CTRID CtrId) const;
+    int CvtObjIdToPrfItmIndex(OBJID ObjId) const;
+    PRFITM* CvtObjOrdToPrfItm(int ObjOrd) const;
+    int CvtObjIdToObjOrd(OBJID ObjId) const;
+    bool IsValidObjOrd(int ObjOrd) const { return ObjOrd >= 0 && ObjOrd < m_nNumObjects; }
+    bool IsValidInstId(int ObjOrd, INSTID InstId) const;
+
+    // The 8-byte value slot of a counter for an instance (0 without instances),
+    // or null when the block is not mapped or the identifiers are unknown.
+    uint64_t* CounterSlot(CTRID CtrId, INSTID InstId) const;
+    // The same for a 32-bit counter; a counter of another size fails an
+    // assertion.
+    int32_t* CounterSlot32(CTRID CtrId, INSTID InstId) const;
+
+    // Copies the objects that valueName asks for ("Global", or blank-separated
+    // name indexes) into *ppData; see PrfData_Collect.
+    uint32_t Collect(const char16_t* valueName, void** ppData, uint32_t* pcbTotal,
+                     uint32_t* pNumObjects);
+
+    uint32_t BlockSize() const;
+    const unsigned char* Block() const { return static_cast<const unsigned char*>(m_pPrfData); }
+
+    const char16_t* m_pszAppName;
+    uint32_t m_dwFirstCounter = 0;
+    uint32_t m_dwFirstHelp = 1;
+    uint32_t m_dwLastCounter = 0;
+    uint32_t m_dwLastHelp = 1;
+    PRFITM* m_pPrfItms;
+    int m_nNumPrfItms = 0;
+    int m_nNumObjects = 0;
+    void* m_hfm = nullptr;
+    void* m_pPrfData = nullptr;
+
+private:
+    int ActivateLocked(int fProvider, int guard);
+    void InitializeBlock();
+    int m_guard = -1;  // the provider guard, held for the provider's life
+};
+
+// Performance-extension entry points, resolved by name by the host.
+KVBASICS_C uint32_t PrfData_Open(char16_t* deviceNames);
+// Fills *ppData with the objects that valueName asks for and advances it;
+// 0, or 234 with *pcbTotal 0 when the buffer is too small. Any fault gives 0
+// with no data.
+KVBASICS_C uint32_t PrfData_Collect(char16_t* valueName, void** ppData, uint32_t* pcbTotal,
+                                    uint32_t* pNumObjects);
+KVBASICS_C uint32_t PrfData_Close();
+
+#endif  // KVBASICS_PRFDATA_H

@@ -1,0 +1,21 @@
+// The item table of the statistics and the identifiers of its counters.
+#ifndef KVBASICS_PRFDATA_ITEMS_H
+#define KVBASICS_PRFDATA_ITEMS_H
+
+#include "prfdata.h"
+
+namespace tq {
+
+inline constexpr int kStatisticsItemCount = 23;  // the object and 22 counters
+inline constexpr OBJID kStatisticsObjectId = 100;
+inline constexpr CTRID kFirstCounterId = 101;
+inline constexpr int kCounterCount = 22;
+
+// Mutable: start-up and activation fill in the computed fields.
+extern PRFITM g_statisticsItems[kStatisticsItemCount + 1];
+
+inline constexpr const char16_t* kApplicationName = u"Tessaloquin";
+
+}  // namespace tq
+
+#endif  // KVBASICS_PRFDATA_ITEMS_H
