@@ -131,4 +131,41 @@ KVBASICS_C uint32_t PrfData_Collect(char16_t* valueName, void** ppData, uint32_t
                                     uint32_t* pNumObjects);
 KVBASICS_C uint32_t PrfData_Close();
 
+// ---------------------------------------------------------------------------
+// Performance host
+// ---------------------------------------------------------------------------
+//
+// What the platform's performance host and its counter-text loader do, for a
+// host of our own (the tqbs tool). The installation lives in the registry
+// store: the extension under the key
+//   SYSTEM\CurrentControlSet\Services\<app>\Performance
+// the index allocator in the values "Last Counter" and "Last Help" of
+//   SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib
+// and the texts, by index, under its subkeys 009\Counter and 009\Help.
+
+// An installed performance extension as the host reads it.
+struct KvPerfExtension {
+    char library[1024];  // the full path of the extension's module
+    char open[128];      // the names of its three entry points
+    char collect[128];
+    char close[128];
+    uint32_t disabled;  // "Disable Performance Counters"
+    uint32_t firstCounter, lastCounter, firstHelp, lastHelp;
+};
+
+// Reads the installation of appName; 0, or -1 when it is not installed.
+KVBASICS_API int KvQueryPerfExtension(const char* appName, KvPerfExtension* extension);
+
+// The installed name (help 0) or help text of an index; 0, or -1 when there is
+// none. The text is cut to size - 1 characters.
+KVBASICS_API int KvQueryPerfCounterText(uint32_t index, int help, char* buffer, size_t size);
+
+// Loads the counter texts of a counter-text file into the store and allots
+// their index range. commandLine: a program name, a blank and the file's path
+// (in double quotes when it holds blanks). 0 on success, else an errno value.
+KVBASICS_API int KvLoadPerfCounterTextStrings(const char* commandLine, int quiet);
+// Removes the texts of a driver. commandLine: a program name, a blank and the
+// driver name. 0 on success, else an errno value.
+KVBASICS_API int KvUnloadPerfCounterTextStrings(const char* commandLine, int quiet);
+
 #endif  // KVBASICS_PRFDATA_H

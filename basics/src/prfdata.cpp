@@ -10,6 +10,7 @@
 
 #include "kvlog.h"
 #include "kvmemory.h"
+#include "perf_registry.h"
 #include "platform/registry_store.h"
 #include "platform/shared_memory.h"
 #include "prfdata_items.h"
@@ -18,10 +19,10 @@
 
 namespace {
 
+using tq::perf::ReadNumber;
 using tq::platform::RegistryKey;
 using tq::platform::RegistryStatus;
 using tq::platform::RegistryStore;
-using tq::platform::RegistryType;
 
 constexpr const char* kSourceFile = "basics\\src\\prfdata";
 
@@ -36,20 +37,6 @@ bool ValidDetailLevel(uint32_t level) {
 
 std::string PerformanceKey(const char16_t* appName) {
     return "SYSTEM\\CurrentControlSet\\Services\\" + tq::Utf8FromUtf16(appName) + "\\Performance";
-}
-
-// A 32-bit number of the key; false when it is missing or not a number.
-bool ReadNumber(const RegistryKey& key, const char* name, uint32_t* value) {
-    unsigned char bytes[4];
-    uint32_t size = sizeof bytes;
-    RegistryType type;
-    if (RegistryStore::QueryValue(key, name, &type, bytes, &size) != RegistryStatus::kOk ||
-        size != 4) {
-        return false;
-    }
-    *value = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-             uint32_t{bytes[3]} << 24;
-    return true;
 }
 
 void Store32(unsigned char* at, uint32_t value) {

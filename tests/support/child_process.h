@@ -1,0 +1,32 @@
+// Runs a piece of a test in a forked child process.
+#ifndef TQ_TESTS_SUPPORT_CHILD_PROCESS_H
+#define TQ_TESTS_SUPPORT_CHILD_PROCESS_H
+
+#include <sys/types.h>
+
+#include <functional>
+
+namespace tq::test {
+
+// Forks; the child runs body and exits with its result. Returns the child's pid.
+pid_t StartChild(const std::function<int()>& body);
+// Waits for the child; its exit code, or 128 + the signal that ended it.
+int WaitChild(pid_t child);
+// StartChild and WaitChild in one.
+int RunInChild(const std::function<int()>& body);
+
+// A one-way signal between processes: the child says a byte, the parent waits.
+class Pipe {
+public:
+    Pipe();
+    ~Pipe();
+    void Say(char c = '.');
+    char Hear();
+
+private:
+    int fds_[2];
+};
+
+}  // namespace tq::test
+
+#endif  // TQ_TESTS_SUPPORT_CHILD_PROCESS_H
