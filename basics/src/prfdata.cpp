@@ -389,7 +389,11 @@ uint32_t PrfData::Collect(const char16_t* valueName, void** ppData, uint32_t* pc
         if (valueName == nullptr || m_pPrfData == nullptr) throw 0;
         std::string filter;
         const bool everything = EqualsIgnoringCase(valueName, "Global");
-        if (!everything) filter = " " + tq::Utf8FromUtf16(valueName) + " ";
+        if (!everything) {
+            filter = ' ';
+            filter += tq::Utf8FromUtf16(valueName);
+            filter += ' ';
+        }
         *pNumObjects = 0;
         uint32_t needed = 0;
         for (int ord = 0; ord < m_nNumObjects; ++ord) {
