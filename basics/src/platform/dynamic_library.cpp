@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace tq::platform {
@@ -21,6 +22,22 @@ void RememberError() {
     t_lastError = error != nullptr ? error : "unknown error";
 }
 
+// dlopen need not leave errno set. Its text ends with the system's text of
+// the error that stopped it, when there was one: take the code from there,
+// else count the file as found but not loadable.
+int ErrorCodeOfText(const std::string& text) {
+    static constexpr int kCodes[] = {ENOENT, EACCES, ENOTDIR, ELOOP,  ENAMETOOLONG,
+                                     EISDIR, ENOMEM, EMFILE,  ENFILE, EIO};
+    for (const int code : kCodes) {
+        const std::string suffix = std::string(": ") + std::strerror(code);
+        if (text.size() >= suffix.size() &&
+            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            return code;
+        }
+    }
+    return ENOEXEC;
+}
+
 }  // namespace
 
 void* LoadLibrary(const char* name) {
@@ -28,8 +45,9 @@ void* LoadLibrary(const char* name) {
     errno = 0;
     void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
-        t_lastErrorCode = errno;
+        const int code = errno;
         RememberError();
+        t_lastErrorCode = code != 0 ? code : ErrorCodeOfText(t_lastError);
     }
     return library;
 }

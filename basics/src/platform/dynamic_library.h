@@ -15,7 +15,8 @@ void* LibrarySymbol(void* library, const char* name);
 bool FreeLibrary(void* library);
 // The text of the last failure of this thread's load or resolve.
 std::string LastLibraryError();
-// The errno that the last failed load of this thread left (0 when none).
+// The error code (an errno value) of this thread's last failed load; 0 when
+// none failed.
 int LastLibraryErrorCode();
 
 // The absolute path of the file a loaded module came from; empty when it
