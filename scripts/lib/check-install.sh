@@ -8,6 +8,15 @@ out="$repo_root/build/consumer"
 rm -rf "$out"
 mkdir -p "$out"
 
+# The installed tool finds the library beside it by its run path, and the
+# module loader finds the library in its own directory.
+if [ -x "$prefix/bin/tqbs" ]; then
+    described=$(env -u LD_LIBRARY_PATH "$prefix/bin/tqbs" module describe TQ110Tbs90x64)
+    grep -qx "path: */.*/lib/TQ110Tbs90x64.so" <<<"$described"
+    grep -qx "module: *TQ110Tbs90x64" <<<"$described"
+    grep -qx "description: *Tessaloquin Basic Algorithms" <<<"$described"
+fi
+
 export LD_LIBRARY_PATH="$prefix/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
 # shellcheck disable=SC2046

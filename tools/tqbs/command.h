@@ -24,6 +24,8 @@ bool WantsHelp(int argc, char** argv);
 
 int RunInfo(int argc, char** argv);
 int RunError(int argc, char** argv);
+int RunRegistry(int argc, char** argv);
+int RunModule(int argc, char** argv);
 
 }  // namespace tqbs
 

@@ -26,6 +26,49 @@ const Command kCommands[] = {
      "\n"
      "Exit codes: 0 success, 1 unknown code or no match, 2 usage error.\n",
      RunError},
+    {"registry", "read, write or delete a value below the product's registry key",
+     "usage: tqbs registry get KEY... NAME\n"
+     "       tqbs registry set KEY... NAME VALUE\n"
+     "       tqbs registry delete KEY... NAME\n"
+     "\n"
+     "Works on the string values below the product key\n"
+     "SOFTWARE\\Wow6432Node\\Quelmar\\Tessaloquin. The KEY arguments name the subkeys\n"
+     "in order and NAME the value; without KEY the value lies in the product key\n"
+     "itself. The key path (product key and subkeys, joined by \\) may have at most\n"
+     "259 characters.\n"
+     "\n"
+     "  get     prints the value's bytes and a newline\n"
+     "  set     stores VALUE (without a terminating zero), creating missing keys\n"
+     "  delete  deletes the value; keys are never deleted\n"
+     "\n"
+     "The registry is a directory tree: $TQ_REGISTRY_ROOT, else\n"
+     "$XDG_CONFIG_HOME/tessaloquin/registry, else ~/.config/tessaloquin/registry.\n"
+     "\n"
+     "Exit codes: 0 success, 1 no such value or the store failed, 2 usage error\n"
+     "(a key path that is too long included).\n",
+     RunRegistry},
+    {"module", "find one of the product's modules and show its identity",
+     "usage: tqbs module describe [--config FILE] NAME\n"
+     "       tqbs module path [--config FILE] NAME\n"
+     "\n"
+     "Looks for the module file NAME.so as the library's module loader does:\n"
+     "  1. in the directory that \"defaultModulePath\" of the configuration names,\n"
+     "  2. in the basics library's own directory (the file-name part of NAME only),\n"
+     "  3. by the standard search of the dynamic linker,\n"
+     "  4. in the directories of PATH.\n"
+     "\n"
+     "  describe  prints the module's path and the identity it reports through its\n"
+     "            KvDescribeDll: module name, description, five version numbers,\n"
+     "            build date and time, build information and compiler.\n"
+     "            'tqbs module describe TQ110Tbs90x64' describes the library itself.\n"
+     "  path      prints the path of the file the search loads.\n"
+     "\n"
+     "--config FILE reads the configuration (\"defaultModulePath\" at the top of the\n"
+     "file, before any [section]) from a key file.\n"
+     "\n"
+     "Exit codes: 0 success, 1 the module cannot be loaded or does not describe\n"
+     "itself, 2 usage error.\n",
+     RunModule},
     {nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -1,23 +1,54 @@
 #include "platform/dynamic_library.h"
 
 #include <dlfcn.h>
+#include <limits.h>
+#include <link.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 namespace tq::platform {
 namespace {
 
 thread_local std::string t_lastError;
+thread_local int t_lastErrorCode = 0;
 
 void RememberError() {
     const char* error = dlerror();
     t_lastError = error != nullptr ? error : "unknown error";
 }
 
+// dlopen need not leave errno set. Its text ends with the system's text of
+// the error that stopped it, when there was one: take the code from there,
+// else count the file as found but not loadable.
+int ErrorCodeOfText(const std::string& text) {
+    static constexpr int kCodes[] = {ENOENT, EACCES, ENOTDIR, ELOOP,  ENAMETOOLONG,
+                                     EISDIR, ENOMEM, EMFILE,  ENFILE, EIO};
+    for (const int code : kCodes) {
+        const std::string suffix = std::string(": ") + std::strerror(code);
+        if (text.size() >= suffix.size() &&
+            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            return code;
+        }
+    }
+    return ENOEXEC;
+}
+
 }  // namespace
 
 void* LoadLibrary(const char* name) {
     if (name == nullptr) return nullptr;
+    errno = 0;
     void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) RememberError();
+    if (library == nullptr) {
+        const int code = errno;
+        RememberError();
+        t_lastErrorCode = code != 0 ? code : ErrorCodeOfText(t_lastError);
+    }
     return library;
 }
 
@@ -38,6 +69,42 @@ bool FreeLibrary(void* library) {
 
 std::string LastLibraryError() {
     return t_lastError;
+}
+
+int LastLibraryErrorCode() {
+    return t_lastErrorCode;
+}
+
+std::string LibraryPath(void* library) {
+    if (library == nullptr) return {};
+    link_map* map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
+        return {};
+    }
+    // The program itself has an empty name here.
+    if (map->l_name[0] == '\0') return {};
+    char resolved[PATH_MAX];
+    if (realpath(map->l_name, resolved) != nullptr) return resolved;
+    return map->l_name;
+}
+
+std::string FindInSearchPath(const char* file, const char* variable) {
+    if (file == nullptr || *file == '\0' || variable == nullptr) return {};
+    const char* list = std::getenv(variable);
+    if (list == nullptr) return {};
+    std::string_view rest = list;
+    while (!rest.empty()) {
+        const size_t end = std::min(rest.find(':'), rest.size());
+        const std::string_view directory = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (directory.empty()) continue;
+        std::string candidate(directory);
+        if (candidate.back() != '/') candidate += '/';
+        candidate += file;
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) return candidate;
+    }
+    return {};
 }
 
 }  // namespace tq::platform

@@ -15,6 +15,18 @@ void* LibrarySymbol(void* library, const char* name);
 bool FreeLibrary(void* library);
 // The text of the last failure of this thread's load or resolve.
 std::string LastLibraryError();
+// The error code (an errno value) of this thread's last failed load; 0 when
+// none failed.
+int LastLibraryErrorCode();
+
+// The absolute path of the file a loaded module came from; empty when it
+// cannot be told.
+std::string LibraryPath(void* library);
+
+// The first directory of the search list in the environment variable
+// (entries separated by ':'; empty entries are skipped) that holds a file
+// named file: that directory, '/' and file. Empty when none does.
+std::string FindInSearchPath(const char* file, const char* variable);
 
 }  // namespace tq::platform
 
