@@ -1,9 +1,11 @@
 // KvKeyFileConfig: the product configuration read from a plain key file.
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <string>
@@ -83,6 +85,20 @@ bool ParseNumber(std::string_view text, long long* out) {
     return true;
 }
 
+// Parses text into *value: 0, or 1 (target unchanged) when it is missing,
+// malformed or outside the target's range.
+template <typename Number>
+int ReadInto(const char* text, Number* value) {
+    long long number = 0;
+    if (text == nullptr || value == nullptr || !ParseNumber(text, &number)) return 1;
+    if (number < std::numeric_limits<Number>::min() ||
+        number > std::numeric_limits<Number>::max()) {
+        return 1;
+    }
+    *value = static_cast<Number>(number);
+    return 0;
+}
+
 }  // namespace
 
 KvKeyFileConfig::KvKeyFileConfig() : entries_(new Entries) {}
@@ -135,21 +151,11 @@ const char* KvKeyFileConfig::Find(const char** sections, const char* name) const
 }
 
 int KvKeyFileConfig::GetLong(const char* name, int32_t* value, const char** sections) {
-    const char* text = Find(sections, name);
-    long long number = 0;
-    if (text == nullptr || value == nullptr || !ParseNumber(text, &number)) return 1;
-    if (number < INT32_MIN || number > INT32_MAX) return 1;
-    *value = static_cast<int32_t>(number);
-    return 0;
+    return ReadInto(Find(sections, name), value);
 }
 
 int KvKeyFileConfig::GetShort(const char* name, int16_t* value, const char** sections) {
-    const char* text = Find(sections, name);
-    long long number = 0;
-    if (text == nullptr || value == nullptr || !ParseNumber(text, &number)) return 1;
-    if (number < INT16_MIN || number > INT16_MAX) return 1;
-    *value = static_cast<int16_t>(number);
-    return 0;
+    return ReadInto(Find(sections, name), value);
 }
 
 int KvKeyFileConfig::GetString(const char* name, char** buffer, const char** sections) {
