@@ -12,8 +12,10 @@ struct Command {
     const char* name;
     const char* summary;  // one line for the command list
     const char* usage;    // the text of "tqbs NAME --help"
-    // argv[0] is the subcommand's name.
+    // argv[0] is the subcommand's name. Null for a group of subcommands.
     int (*run)(int argc, char** argv);
+    // A group ("tqbs perf install"): its subcommands, ended by a null name.
+    const Command* subcommands;
 };
 
 // The table of subcommands, ended by an entry with a null name.
@@ -22,10 +24,21 @@ extern const Command kCommands[];
 // True when argv holds "--help" or "-h".
 bool WantsHelp(int argc, char** argv);
 
+// Reads the value of option name at argv[*i], given as "NAME VALUE" or
+// "NAME=VALUE"; advances *i past it. 1 when argv[*i] is the option, 0 when it
+// is not, -1 when its value is missing (a message went to stderr).
+int OptionValue(const char* tool, int argc, char** argv, int* i, const char* name,
+                const char** value);
+
 int RunInfo(int argc, char** argv);
 int RunError(int argc, char** argv);
 int RunRegistry(int argc, char** argv);
 int RunModule(int argc, char** argv);
+int RunPerfInstall(int argc, char** argv);
+int RunPerfUninstall(int argc, char** argv);
+int RunPerfStatus(int argc, char** argv);
+int RunPerfMonitor(int argc, char** argv);
+int RunDemo(int argc, char** argv);
 
 }  // namespace tqbs
 

@@ -20,6 +20,25 @@ void PrintHelp(FILE* out) {
     std::fputs("\n'tqbs COMMAND --help' describes one command.\n", out);
 }
 
+// A group of subcommands: argv[0] is the group's name, argv[1] the subcommand.
+int RunGroup(const tqbs::Command& group, int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        std::fputs(group.usage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? tqbs::kUsage : tqbs::kSuccess;
+    }
+    for (const tqbs::Command* command = group.subcommands; command->name != nullptr; ++command) {
+        if (std::strcmp(argv[1], command->name) != 0) continue;
+        if (tqbs::WantsHelp(argc - 1, argv + 1)) {
+            std::fputs(command->usage, stdout);
+            return tqbs::kSuccess;
+        }
+        return command->run(argc - 1, argv + 1);
+    }
+    std::fprintf(stderr, "tqbs %s: unknown command '%s'\n", group.name, argv[1]);
+    std::fputs(group.usage, stderr);
+    return tqbs::kUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +53,7 @@ int main(int argc, char** argv) {
     }
     for (const tqbs::Command* command = tqbs::kCommands; command->name != nullptr; ++command) {
         if (std::strcmp(argv[1], command->name) != 0) continue;
+        if (command->subcommands != nullptr) return RunGroup(*command, argc - 1, argv + 1);
         if (tqbs::WantsHelp(argc - 1, argv + 1)) {
             std::fputs(command->usage, stdout);
             return tqbs::kSuccess;

@@ -1,0 +1,238 @@
+// The performance host of the perf commands.
+#include "perf_host.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace tqbs::perf {
+
+namespace {
+
+uint32_t Load32(const unsigned char* at) {
+    uint32_t value;
+    std::memcpy(&value, at, 4);
+    return value;
+}
+
+// The lock file of the provider guard "<app>_mt", named as the library names
+// it (see prfdata.h): /dev/shm/<ns><app>_mt.u<uid>.lock.
+std::string GuardPath() {
+    const char* ns = std::getenv("TQ_SHM_NAMESPACE");
+    std::string prefix = ns != nullptr ? ns : "";
+    for (char& c : prefix) {
+        if (c == '/') c = '_';
+    }
+    return "/dev/shm/" + prefix + kApplication + "_mt.u" + std::to_string(getuid()) + ".lock";
+}
+
+}  // namespace
+
+ProviderState QueryProvider() {
+    ProviderState state;
+    struct stat file;
+    if (stat(GuardPath().c_str(), &file) != 0) {
+        // No server has ever taken the guard in this namespace.
+        state.kind = errno == ENOENT ? ProviderState::kNone : ProviderState::kUnknown;
+        return state;
+    }
+    std::ifstream locks("/proc/locks");
+    if (!locks) return state;
+    state.kind = ProviderState::kNone;
+    // "1: FLOCK  ADVISORY  WRITE 4711 00:1a:12345 0 EOF"; waiters read "1: -> FLOCK ...".
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, advisory, mode, where;
+        long pid = 0;
+        if (!(fields >> number >> kind >> advisory >> mode >> pid >> where)) continue;
+        if (kind != "FLOCK") continue;
+        unsigned devMajor = 0, devMinor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) != 3) continue;
+        if (devMajor == major(file.st_dev) && devMinor == minor(file.st_dev) &&
+            inode == static_cast<unsigned long long>(file.st_ino)) {
+            state.kind = ProviderState::kRunning;
+            state.pid = pid > 0 ? static_cast<pid_t>(pid) : 0;
+            break;
+        }
+    }
+    return state;
+}
+
+std::string Describe(const ProviderState& state) {
+    switch (state.kind) {
+        case ProviderState::kRunning:
+            return state.pid > 0 ? "running (pid " + std::to_string(state.pid) + ")" : "running";
+        case ProviderState::kNone:
+            return "none";
+        case ProviderState::kUnknown:
+            break;
+    }
+    return "unknown (/proc/locks cannot be read)";
+}
+
+bool ParseObjects(const unsigned char* data, size_t bytes, uint32_t numObjects,
+                  std::vector<ObjectSample>* objects) {
+    size_t at = 0;
+    for (uint32_t n = 0; n < numObjects; ++n) {
+        if (bytes - at < KV_PERF_OBJECT_TYPE_SIZE) return false;
+        const unsigned char* object = data + at;
+        const uint32_t total = Load32(object);
+        const uint32_t definitionLength = Load32(object + 4);
+        const uint32_t headerLength = Load32(object + 8);
+        const uint32_t numCounters = Load32(object + 32);
+        const int32_t numInstances = static_cast<int32_t>(Load32(object + 40));
+        if (total < KV_PERF_OBJECT_TYPE_SIZE || total > bytes - at ||
+            headerLength < KV_PERF_OBJECT_TYPE_SIZE || definitionLength > total ||
+            headerLength > definitionLength) {
+            return false;
+        }
+        ObjectSample sample;
+        sample.nameIndex = Load32(object + 12);
+        // The counter block of an object without instances follows the definitions.
+        const unsigned char* block = nullptr;
+        uint32_t blockLength = 0;
+        if (numInstances == static_cast<int32_t>(PERF_NO_INSTANCES) &&
+            total - definitionLength >= 8) {
+            block = object + definitionLength;
+            blockLength = Load32(block);
+            if (blockLength < 8 || blockLength > total - definitionLength) return false;
+        }
+        uint32_t offset = headerLength;
+        for (uint32_t c = 0; c < numCounters; ++c) {
+            if (definitionLength - offset < KV_PERF_COUNTER_DEFINITION_SIZE) return false;
+            const unsigned char* definition = object + offset;
+            const uint32_t length = Load32(definition);
+            if (length < KV_PERF_COUNTER_DEFINITION_SIZE || length > definitionLength - offset) {
+                return false;
+            }
+            CounterSample counter;
+            counter.nameIndex = Load32(definition + 4);
+            counter.helpIndex = Load32(definition + 12);
+            counter.type = Load32(definition + 24);
+            const uint32_t counterOffset = Load32(definition + 36);
+            const uint32_t sizeField = counter.type & PERF_MASK_SIZE_FLD;
+            const uint32_t size = sizeField == PERF_SIZE_DWORD   ? 4
+                                  : sizeField == PERF_SIZE_LARGE ? 8
+                                                                 : 0;
+            if (block != nullptr && size != 0 && counterOffset <= blockLength &&
+                size <= blockLength - counterOffset) {
+                if (size == 4) {
+                    counter.value = static_cast<int32_t>(Load32(block + counterOffset));
+                } else {
+                    std::memcpy(&counter.value, block + counterOffset, 8);
+                }
+                counter.valid = true;
+            }
+            sample.counters.push_back(counter);
+            offset += length;
+        }
+        objects->push_back(std::move(sample));
+        at += total;
+    }
+    return true;
+}
+
+std::string CounterText(uint32_t index, bool help) {
+    char text[1024];
+    if (KvQueryPerfCounterText(index, help ? 1 : 0, text, sizeof text) != 0) {
+        return "#" + std::to_string(index);
+    }
+    std::string out = text;
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+Host::~Host() {
+    Close();
+    if (library_ != nullptr) dlclose(library_);
+}
+
+bool Host::Load(const KvPerfExtension& extension, std::string* error) {
+    if (extension.library[0] == '\0' || extension.open[0] == '\0' || extension.collect[0] == '\0' ||
+        extension.close[0] == '\0') {
+        *error = "the installation names no library or no entry points";
+        return false;
+    }
+    library_ = dlopen(extension.library, RTLD_NOW);
+    if (library_ == nullptr) {
+        const char* reason = dlerror();
+        *error = std::string("cannot load ") + extension.library + ": " +
+                 (reason != nullptr ? reason : "unknown error");
+        return false;
+    }
+    struct Entry {
+        const char* name;
+        void** address;
+    } entries[] = {{extension.open, reinterpret_cast<void**>(&open_)},
+                   {extension.collect, reinterpret_cast<void**>(&collect_)},
+                   {extension.close, reinterpret_cast<void**>(&close_)}};
+    for (const Entry& entry : entries) {
+        dlerror();
+        *entry.address = dlsym(library_, entry.name);
+        if (*entry.address == nullptr) {
+            *error = std::string("the library has no entry point ") + entry.name;
+            return false;
+        }
+    }
+    return true;
+}
+
+void Host::Open() {
+    if (open_ == nullptr) return;
+    char16_t deviceNames[] = u"";
+    open_(deviceNames);
+    opened_ = true;
+}
+
+void Host::Close() {
+    if (opened_ && close_ != nullptr) close_();
+    opened_ = false;
+}
+
+bool Host::Collect(std::vector<ObjectSample>* objects, std::string* error) {
+    objects->clear();
+    lastBytes_ = 0;
+    if (collect_ == nullptr) return true;
+    constexpr size_t kMostBytes = size_t{16} << 20;
+    char16_t valueName[] = u"Global";
+    for (;;) {
+        void* data = buffer_.data();
+        uint32_t bytes = static_cast<uint32_t>(buffer_.size());
+        uint32_t numObjects = 0;
+        const uint32_t result = collect_(valueName, &data, &bytes, &numObjects);
+        if (result == KV_PERF_MORE_DATA) {
+            if (buffer_.size() >= kMostBytes) {
+                *error = "the collection needs more than 16 MiB";
+                return false;
+            }
+            buffer_.resize(buffer_.size() * 2);
+            continue;
+        }
+        if (result != 0) {
+            *error = "the collection failed with " + std::to_string(result);
+            return false;
+        }
+        if (bytes > buffer_.size() || static_cast<unsigned char*>(data) != buffer_.data() + bytes) {
+            *error = "the collection returned an inconsistent byte count";
+            return false;
+        }
+        lastBytes_ = bytes;
+        if (!ParseObjects(buffer_.data(), bytes, numObjects, objects)) {
+            *error = "the collected records are malformed";
+            return false;
+        }
+        return true;
+    }
+}
+
+}  // namespace tqbs::perf

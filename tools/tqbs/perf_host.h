@@ -1,0 +1,91 @@
+// What the perf commands share: the performance host that loads an installed
+// extension and collects from it, the parsing of the collected records, and
+// the check whether a server provides the counters.
+#ifndef TQBS_PERF_HOST_H
+#define TQBS_PERF_HOST_H
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kvbasics.h"
+
+namespace tqbs::perf {
+
+// The application whose counters the tool shows.
+inline constexpr const char* kApplication = "Tessaloquin";
+
+// Whether a server provides the counters: someone holds the provider guard.
+struct ProviderState {
+    enum Kind { kNone, kRunning, kUnknown } kind = kUnknown;
+    pid_t pid = 0;  // when running and visible, else 0
+};
+// Looks the guard's lock up in /proc/locks, so the guard itself is never
+// touched (taking it, even for a moment, would turn a starting server away).
+ProviderState QueryProvider();
+// "running (pid N)", "none", "unknown".
+std::string Describe(const ProviderState& state);
+
+// One counter as collected.
+struct CounterSample {
+    uint32_t nameIndex = 0;
+    uint32_t helpIndex = 0;
+    uint32_t type = 0;
+    int64_t value = 0;   // 32-bit counters sign-extended
+    bool valid = false;  // a value of a size we read
+};
+
+// One object (without instances) as collected.
+struct ObjectSample {
+    uint32_t nameIndex = 0;
+    std::vector<CounterSample> counters;
+};
+
+// Parses numObjects object records of bytes bytes at data. false when a
+// record does not fit or is malformed; the objects parsed before it stay.
+bool ParseObjects(const unsigned char* data, size_t bytes, uint32_t numObjects,
+                  std::vector<ObjectSample>* objects);
+
+// The installed name (or help text) of an index without its trailing blanks;
+// "#INDEX" when there is none.
+std::string CounterText(uint32_t index, bool help);
+
+// The platform's performance host for one extension.
+class Host {
+public:
+    Host() = default;
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+    ~Host();
+
+    // Loads the extension's library and resolves its three entry points.
+    // false with *error set when that fails.
+    bool Load(const KvPerfExtension& extension, std::string* error);
+    void Open();
+    void Close();
+    // Collects "Global" into *objects (empty when the extension gave no data).
+    // false with *error when the data cannot be parsed or no buffer is large
+    // enough.
+    bool Collect(std::vector<ObjectSample>* objects, std::string* error);
+    // The bytes the last collection returned.
+    uint32_t LastBytes() const { return lastBytes_; }
+
+private:
+    using OpenFunction = uint32_t (*)(char16_t*);
+    using CollectFunction = uint32_t (*)(char16_t*, void**, uint32_t*, uint32_t*);
+    using CloseFunction = uint32_t (*)();
+
+    void* library_ = nullptr;
+    OpenFunction open_ = nullptr;
+    CollectFunction collect_ = nullptr;
+    CloseFunction close_ = nullptr;
+    bool opened_ = false;
+    uint32_t lastBytes_ = 0;
+    std::vector<unsigned char> buffer_ = std::vector<unsigned char>(512);
+};
+
+}  // namespace tqbs::perf
+
+#endif  // TQBS_PERF_HOST_H
