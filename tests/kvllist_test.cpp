@@ -250,6 +250,12 @@ TEST_F(KvLListTest, RefusedHeapLeavesTheListUnchanged) {
     }
     EXPECT_EQ(big.Insert(7, &item), 0);  // the room is still there
     EXPECT_NE(big.Element(7), nullptr);
+    HeapFailAfter(1);  // a refused smaller block on delete keeps the larger one
+    EXPECT_EQ(big.Delete(7, 1), 0);
+    HeapFailAfter(0);
+    EXPECT_EQ(g_handlerCalls, 2);
+    EXPECT_EQ(big.GetCurMaxCount(), 90u);
+    EXPECT_EQ(Contents(big), before);
 
     // A list that could not be built, copied or re-initialised is empty and
     // works on; the handler was called once each time.
