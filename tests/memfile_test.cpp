@@ -1,4 +1,5 @@
 // MemFile: the growth policy, failures, positions and byte moves.
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -68,6 +69,66 @@ TEST(MemFile, GrowthPolicyWorkedValues) {
     f.SizeSet(0, 0);
     EXPECT_EQ(f.GetBuffer(), nullptr);
     EXPECT_EQ(Of(f), (Geometry{0, 3}));
+}
+
+// The growth policy step by step from its rules, in wide integers: segment
+// count, shift and logical size after each SizeSet.
+struct GrowthModel {
+    int64_t count = 0, logical = 0;
+    int shift, initial;
+
+    void SizeSet(int64_t size) {
+        if (size == 0) {
+            count = logical = 0;
+            shift = initial;
+            return;
+        }
+        const int64_t allocated = count << shift;
+        auto segments = [&] { return (size + (int64_t{1} << shift) - 1) >> shift; };
+        int64_t n = segments();
+        if (size < logical && n <= 1 && shift > initial) {
+            for (; shift > initial; --shift)
+                count *= 2;  // the same bytes in smaller segments
+            n = segments();
+        }
+        bool larger = false;
+        for (; n > 7 && shift < 15; ++shift, larger = true)
+            n = (n + 1) / 2;
+        if (larger) count = (allocated + (int64_t{1} << shift) - 1) >> shift;
+        logical = size;
+        if (allocated != 0 && n << shift == allocated) return;
+        count = n;
+    }
+};
+
+TEST(MemFile, GrowthPolicyFollowsAModelOverRandomSizes) {
+    std::mt19937 rng(17);
+    for (int segmentSize : {0, 1, 8, 100, 4096, 65536}) {
+        MemFile f(0, segmentSize);
+        GrowthModel model{0, 0, f.GetSegmentShift(), f.GetSegmentShift()};
+        for (int step = 0; step < 400; ++step) {
+            int64_t size = 0;
+            switch (rng() % 5) {
+                case 0:  // what one or two first segments hold
+                    size = rng() % ((int64_t{2} << model.initial) + 1);
+                    break;
+                case 1:
+                    size = rng() % 10 == 0 ? 0 : model.logical - 1 + rng() % 3;
+                    break;
+                default:  // up to 4 MiB, spread over the magnitudes
+                    size = int64_t{1} << (rng() % 22);
+                    size += rng() % size;
+            }
+            size = std::max<int64_t>(size, 0);
+            ASSERT_EQ(f.SizeSet(int(size), 0), 0);
+            model.SizeSet(size);
+            ASSERT_EQ(f.GetSegmentCount(), model.count) << segmentSize << " step " << step;
+            ASSERT_EQ(f.GetSegmentShift(), model.shift) << segmentSize << " step " << step;
+            ASSERT_EQ(f.GetAllocatedSize(), model.count << model.shift) << segmentSize;
+            ASSERT_EQ(f.GetLogicalSize(), size);
+            ASSERT_EQ(f.GetBuffer() == nullptr, size == 0);
+        }
+    }
 }
 
 int g_handlerCalls = 0;

@@ -1,6 +1,6 @@
 // Dynamic arrays of fixed-size elements: the abstract array with its ordered
-// operations (binary search, sorted insertion, quicksort) and the bounded
-// contiguous list.
+// operations (binary search, sorted insertion, quicksort), the bounded
+// contiguous list, and the list stored in a memory file with its sorted form.
 #ifndef KVBASICS_KVARRAY_H
 #define KVBASICS_KVARRAY_H
 
@@ -8,6 +8,8 @@
 #include <cstdint>
 
 #include "kvexport.h"
+
+class MemFile;
 
 // Result codes of the array operations.
 inline constexpr int KV_ARRAY_OK = 0;
@@ -154,6 +156,87 @@ private:
     uint16_t maxCount_ = 0;
     uint16_t capacity_ = 0;
     unsigned char* block_ = nullptr;
+};
+
+// The memory-file list: elements back to back in a MemFile that the list
+// owns, with no maximum count. Room grows one element at a time (the file's
+// segments keep reallocations rare) and shrinks in steps of ten. A refused
+// heap block has called the memory handler once, and the list is as it was.
+class KVBASICS_API KvLList : public KvVArray {
+public:
+    // Reserves room for capacity elements; *result is 0, or -501 when the
+    // room could not be had (the list is then empty, capacity 0).
+    explicit KvLList(uint16_t elementSize = 4, uint32_t capacity = 0, int* result = nullptr);
+    // Its own storage, then Copy(&other); the compare function comes along.
+    KvLList(KvLList const& other);
+    KvLList& operator=(KvLList const&) = delete;
+    ~KvLList() override;
+
+    // Lists live on the library's heap, so that the list CreateCopyAndClear
+    // returns goes back there with delete. A refused block calls the memory
+    // handler once, then throws std::bad_alloc.
+    static void* operator new(size_t size);
+    static void* operator new(size_t, void* place) noexcept { return place; }
+    static void operator delete(void* block) noexcept;
+    static void operator delete(void*, void*) noexcept {}
+
+    uint16_t GetType() const override;
+    uint32_t GetCurMaxCount() const override;
+    // Empties the list and reserves room for capacity elements (element size
+    // 0 is accepted). -501 when the room could not be had: the list is then
+    // empty with the new element size and no room.
+    int Init(uint16_t elementSize, uint32_t capacity) override;
+    // -502 below the count; -10001 when the heap refused (nothing changed).
+    int SizeSet(uint32_t capacity) override;
+    void Clear() override;
+    int Get(uint32_t index, void* out) const override;
+    // Valid until the storage is next resized.
+    void* Element(uint32_t index) const override;
+    void* PrepareInsert(uint32_t index) override;
+    // element may be an element of this list.
+    int Insert(uint32_t index, void const* element) override;
+    int Update(uint32_t index, void const* element) override;
+    int Delete(uint32_t index, int shrink) override;
+    // Takes the source's element size, count, capacity and stored bytes; the
+    // compare function stays. Only from another memory-file list.
+    int Copy(KvVArray const* source) override;
+
+    // Slot index of the storage read as an array of pointers, whatever the
+    // element size (meant for lists of 8-byte pointer elements); null when
+    // index >= count or the slot lies beyond the stored bytes.
+    void** PtrElement(uint32_t index) const;
+    // Appends n elements read from source at its current position, which
+    // stays where it was. When the source holds fewer bytes, the last
+    // elements' bytes are unset. -501 when the room could not be had or the
+    // source has nothing left at its position.
+    int Import(uint32_t n, MemFile* source);
+    // Hands the contents (elements, room, compare function) to a new list of
+    // this list's class (a SortList yields a SortList) without copying, and
+    // leaves this list empty. The caller deletes the result; null when the
+    // heap refused (this list is then unchanged).
+    KvLList* CreateCopyAndClear();
+
+private:
+    int Resize(uint64_t bytes);
+    void Shrink(uint64_t bytes);
+    uint64_t Bytes(uint64_t slots) const { return slots * elementSize_; }
+    uint64_t StoredBytes() const;
+    unsigned char* Storage() const;
+
+    uint32_t capacity_ = 0;
+    MemFile* file_ = nullptr;  // created when the first room is reserved
+};
+
+// A memory-file list that is given its compare function when it is built.
+class KVBASICS_API SortList : public KvLList {
+public:
+    explicit SortList(uint16_t elementSize = 0, KvCompareFunction compare = nullptr,
+                      uint32_t capacity = 0);
+    SortList(SortList const& other) = default;
+
+    using KvLList::Init;
+    // Sets the compare function, then KvLList::Init.
+    int Init(uint16_t elementSize, KvCompareFunction compare, uint32_t capacity);
 };
 
 #endif  // KVBASICS_KVARRAY_H
