@@ -3,11 +3,12 @@
 #ifndef KVBASICS_KVBASICS_H
 #define KVBASICS_KVBASICS_H
 
+#include "kvcontainer.h"
 #include "kvexport.h"
 #include "kvlog.h"
-#include "memfile.h"
 #include "kvmemory.h"
 #include "kvplatform.h"
 #include "kvversion.h"
+#include "memfile.h"
 
 #endif  // KVBASICS_KVBASICS_H
