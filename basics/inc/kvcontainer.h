@@ -286,7 +286,10 @@ struct KvRBTreeNode {
 struct KvRBTreeNodeStack {
     static constexpr int kSlots = 64;
 
-    void Reset() { top = path; }
+    void Reset() {
+        path[0] = nullptr;
+        top = path;
+    }
     void Push(KvRBTreeNode* node) { *++top = node; }
     KvRBTreeNode* Pop() {
         KvRBTreeNode* node = *top;
