@@ -193,12 +193,16 @@ int KvRBTree::InsertEntry(const void* entry, unsigned short mode, KvVParameter* 
         maxEntry = node;
     } else {
         Node* n = root;
+        Node** top = path.top;  // in a register across the opaque compare calls
         for (;;) {
-            path.Push(n);
+            *++top = n;
             status = compare(n);
             if (status < 0) return reject(status);
-            if (refused()) return reject(KvCONT_DUPLICATE);
-            const bool goLeft = compare.orderResult < 0 || (compare.orderResult == 0 && before);
+            const int order = compare.orderResult;
+            if ((order == 0 || compare.keyResult == 0) && refused()) {
+                return reject(KvCONT_DUPLICATE);
+            }
+            const bool goLeft = order < 0 || (order == 0 && before);
             Node* child = goLeft ? Left(n) : Right(n);
             if (child == nullptr) {
                 if (goLeft) {
@@ -210,6 +214,7 @@ int KvRBTree::InsertEntry(const void* entry, unsigned short mode, KvVParameter* 
             }
             n = child;
         }
+        path.top = top;
     }
     InsertFixup(root, path, node);
     if (metEqualKey) hasEqualKeys = 1;

@@ -87,6 +87,7 @@ int KvRBTreeIterator::Next() {
         return status;
     }
     if (status < 0) return status;
+    if (container == nullptr) return status = KvCONT_NO_CONTAINER;
     if (changeSnapshot != Tree()->changeCount) {
         status = KvCONT_NO_POSITION;
         return KvCONT_CHANGED;
@@ -104,6 +105,7 @@ int KvRBTreeIterator::Prior() {
         return status;
     }
     if (status < 0) return status;
+    if (container == nullptr) return status = KvCONT_NO_CONTAINER;
     if (changeSnapshot != Tree()->changeCount) {
         status = KvCONT_NO_POSITION;
         return KvCONT_CHANGED;
@@ -118,6 +120,10 @@ const void* KvRBTreeIterator::GetEntry(int& result, KvVParameter*) const {
         result = status;
         return nullptr;
     }
+    if (container == nullptr) {
+        result = KvCONT_NO_CONTAINER;
+        return nullptr;
+    }
     if (changeSnapshot != Tree()->changeCount) {
         result = KvCONT_CHANGED;
         return nullptr;
@@ -128,6 +134,7 @@ const void* KvRBTreeIterator::GetEntry(int& result, KvVParameter*) const {
 
 int KvRBTreeIterator::DeleteElement(unsigned short mode, KvVParameter* parameter) {
     if (status < 0) return status;
+    if (container == nullptr) return status = KvCONT_NO_CONTAINER;
     KvRBTree* tree = Tree();
     if (changeSnapshot != tree->changeCount) return KvCONT_CHANGED;
     if (Top() == nullptr) return status;

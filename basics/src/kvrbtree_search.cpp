@@ -24,11 +24,14 @@ Node* KvRBTree::Search(Compare& compare, unsigned short mode, KvVParameter* para
     matchSlot = nullptr;
     int lastOrder = 1;
     Node* hit = root;
+    // The top is kept in a register: the compare function is opaque to the
+    // compiler, which would otherwise reload it at every level.
+    Node** top = path.top;
     while (hit != nullptr) {
-        path.Push(hit);
+        *++top = hit;
         status = compare(hit);
         lastOrder = compare.orderResult;
-        if (status < 0) return hit;
+        if (status < 0) break;
         if (lastOrder < 0) {
             hit = Left(hit);
         } else if (lastOrder > 0) {
@@ -37,6 +40,8 @@ Node* KvRBTree::Search(Compare& compare, unsigned short mode, KvVParameter* para
             break;
         }
     }
+    path.top = top;
+    if (status < 0) return hit;
 
     if (hit == nullptr) {
         Node* neighbour = nullptr;
