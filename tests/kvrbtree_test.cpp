@@ -34,14 +34,9 @@ struct Hooks {
     std::multiset<uint32_t> live;  // ids built and not yet destroyed
 } g;
 
-Elem Read(const void* p) {
-    Elem e;
-    std::memcpy(&e, p, sizeof e);
-    return e;
-}
-
-int32_t ReadInt(const void* p) {
-    int32_t v;
+template <typename T = Elem>
+T Read(const void* p) {
+    T v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
@@ -50,34 +45,27 @@ int Compare(KvCompareArgs* a) {
     ++g.compares;
     if (g.compareCountdown > 0 && --g.compareCountdown == 0) return kFail;
     const Elem e = Read(a->element);
-    const int32_t k = ReadInt(a->key);
-    *a->keyResult = (k > e.key) - (k < e.key);
-    *a->orderResult = *a->keyResult;
-    if (*a->orderResult == 0 && a->dat != nullptr) {
-        const int32_t d = ReadInt(a->dat);
-        *a->orderResult = (d > e.dat) - (d < e.dat);
-    }
+    const int32_t k = Read<int32_t>(a->key), d = a->dat != nullptr ? Read<int32_t>(a->dat) : 0;
+    *a->keyResult = *a->orderResult = (k > e.key) - (k < e.key);
+    if (*a->orderResult == 0 && a->dat != nullptr) *a->orderResult = (d > e.dat) - (d < e.dat);
     return 0;
 }
 
 const void* Key(KvVContainer*, const void* element, int* status, KvVParameter*) {
     *status = g.failKey ? kFail : 0;
-    return static_cast<const char*>(element) + offsetof(Elem, key);
+    return element;  // the key is the element's first field
 }
 
 const void* Dat(KvVContainer*, const void* element, int* status, KvVParameter*) {
-    if (Read(element).hasDat == 0) {
-        *status = KvCONT_NO_DAT;
-        return nullptr;
-    }
-    *status = 0;
-    return static_cast<const char*>(element) + offsetof(Elem, dat);
+    const bool has = Read(element).hasDat != 0;
+    *status = has ? 0 : KvCONT_NO_DAT;
+    return has ? static_cast<const char*>(element) + offsetof(Elem, dat) : nullptr;
 }
 
 int Copy(KvVContainer*, void* element, const KvVIterator*, const void* key, const void* dat,
          KvVParameter*) {
     if (g.failCopy) return kFail;
-    const Elem e{ReadInt(key), dat != nullptr ? ReadInt(dat) : 0, ++g.nextId, 1};
+    const Elem e{Read<int32_t>(key), dat != nullptr ? Read<int32_t>(dat) : 0, ++g.nextId, 1};
     std::memcpy(element, &e, sizeof e);
     g.live.insert(e.id);
     return 0;
@@ -124,8 +112,6 @@ class Tree : public KvRBTree {
         : KvRBTree(sizeof(Elem), flags, perBlock) {
         Install(*this);
     }
-    using KvRBTree::cache;
-    using KvRBTree::changeCount;
 };
 
 class It : public KvRBTreeIterator {
@@ -138,18 +124,12 @@ class It : public KvRBTreeIterator {
     }
 };
 
-void* Link(void* p) {
-    void* next;
-    std::memcpy(&next, p, sizeof next);
-    return next;
-}
-
 // Entries the cache has handed out and not got back.
 size_t HandedOut(const KvEntryCache& c) {
     size_t blocks = 0, free = 0;
-    for (void* b = c.currentBlock; b != nullptr; b = Link(b))
+    for (void* b = c.currentBlock; b != nullptr; b = Read<void*>(b))
         ++blocks;
-    for (void* e = c.freeList; e != nullptr; e = Link(e))
+    for (void* e = c.freeList; e != nullptr; e = Read<void*>(e))
         ++free;
     const size_t uncarved = c.currentBlock != nullptr ? c.freeOffset / c.entrySize : 0;
     return blocks * c.entriesPerBlock - uncarved - free;
@@ -170,12 +150,6 @@ int RecordingHandler(unsigned long long size) {
     return 0;
 }
 
-KvRBTreeNode* Mutable(const KvRBTreeNode* n) {
-    return const_cast<KvRBTreeNode*>(n);
-}
-KvRBTreeNode* LeftOf(const KvRBTreeNode* n) {
-    return reinterpret_cast<KvRBTreeNode*>(n->left & ~uintptr_t{1});
-}
 Elem* ElemOf(KvRBTree& t, const void* node) {
     return static_cast<Elem*>(const_cast<void*>(t.GetElementOfEntry(node)));
 }
@@ -183,140 +157,60 @@ Elem* ElemOf(KvRBTree& t, const void* node) {
 TEST_F(RBTreeTest, AscendingKeysAreAppendedWithOneCompareEach) {
     Tree tree(0);
     Probe probe;
-    ASSERT_EQ(tree.InsertElement(&probe.Set(1, 0), nullptr, 0, nullptr), 0);
-    EXPECT_EQ(tree.Root(), tree.MaxEntry());
-    EXPECT_EQ(tree.Root()->left & 1, 0u);  // black
-    g.compares = 0;
-    for (int k = 2; k <= 1000; ++k) {
+    for (int k = 1; k <= 1000; ++k) {
         ASSERT_EQ(tree.InsertElement(&probe.Set(k, 0), nullptr, 0, nullptr), 0);
     }
-    EXPECT_EQ(g.compares, 999u);
+    EXPECT_EQ(g.compares, 999u);  // none for the first, one against the greatest for each other
     EXPECT_EQ(tree.CheckTree(nullptr), 0);
     EXPECT_EQ(ElemOf(tree, tree.MaxEntry())->key, 1000);
-    EXPECT_EQ(tree.count, 1000u);
 }
 
-TEST_F(RBTreeTest, RefusedOrFailedInsertionsLeaveTreeAndCacheAsTheyWere) {
-    Tree tree(0);
-    Probe probe;
-    ASSERT_EQ(tree.InsertElement(&probe.Set(5, 1), nullptr, 0, nullptr), 0);
-    const uint32_t changes = tree.ChangeCount();
-    auto unchanged = [&] {
-        EXPECT_EQ(tree.count, 1u);
-        EXPECT_EQ(tree.ChangeCount(), changes);
-        EXPECT_EQ(g.live.size(), 1u);  // the new element was destroyed (or never built)
-        EXPECT_EQ(HandedOut(tree.Cache()), 1u);
-        EXPECT_EQ(tree.CheckTree(nullptr), 0);
-    };
-    EXPECT_EQ(tree.InsertElement(&probe.Set(5, 2), nullptr, 0, nullptr), KvCONT_DUPLICATE);
-    unchanged();
-    EXPECT_EQ(tree.InsertElement(&probe.Set(5, 1), nullptr, KvCONT_BEFORE_EQUAL, nullptr),
-              KvCONT_DUPLICATE);
-    unchanged();
-    g.failCopy = true;
-    EXPECT_EQ(tree.InsertElement(&probe.Set(6, 0), nullptr, 0, nullptr), kFail);
-    unchanged();
-    g.failCopy = false;
-    g.compareCountdown = 1;
-    EXPECT_EQ(tree.InsertElement(&probe.Set(6, 0), nullptr, 0, nullptr), kFail);
-    unchanged();
-    int st;
-    void* node = tree.CreateEntry(st);
-    *ElemOf(tree, node) = Elem{7, 0, ++g.nextId, 1};
-    g.live.insert(g.nextId);
-    g.failKey = true;
-    EXPECT_EQ(tree.InsertEntry(node, 0, nullptr), kFail);
-    EXPECT_EQ(tree.Cache().freeList, node);
-    g.failKey = false;
-    unchanged();
-    // Searches and deletions that fail change nothing either.
-    g.compareCountdown = 1;
-    EXPECT_EQ(tree.DeleteElement(&probe.Set(5, 1), nullptr, 0, nullptr), kFail);
-    unchanged();
-}
-
-TEST_F(RBTreeTest, NeighbourSearchesAtBothEnds) {
+TEST_F(RBTreeTest, NeighbourSearchesAndTheirResultIterator) {
     Tree tree(0);
     Probe probe;
     It it(&tree);
-    auto search = [&](int32_t key, unsigned short mode) {
-        return tree.SearchElement(&probe.Set(key, 0, false), nullptr, mode, nullptr, &it);
+    auto search = [&](int32_t key, int mode) {
+        return tree.SearchElement(&probe.Set(key, 0, false), nullptr,
+                                  static_cast<unsigned short>(mode), nullptr, &it);
     };
     EXPECT_EQ(search(5, KvCONT_OR_LOWER), KvCONT_MISSING);
     EXPECT_EQ(it.status, KvCONT_BEFORE_FIRST);
-    EXPECT_EQ(search(5, KvCONT_OR_HIGHER), KvCONT_MISSING);
-    EXPECT_EQ(it.status, KvCONT_AFTER_LAST);
     for (int32_t k : {10, 20, 30})
         tree.InsertElement(&probe.Set(k, 0), nullptr, 0, nullptr);
-    const uint32_t id10 = 1, id30 = 3;
-    EXPECT_EQ(search(5, KvCONT_OR_LOWER), KvCONT_MISSING);
-    EXPECT_EQ(it.status, KvCONT_BEFORE_FIRST);
-    EXPECT_EQ(it.Next(), 0);
-    EXPECT_EQ(it.Id(), id10);
-    EXPECT_EQ(search(5, KvCONT_OR_HIGHER), KvCONT_MISSING);
-    EXPECT_EQ(it.Id(), id10);
-    EXPECT_EQ(search(35, KvCONT_OR_LOWER), KvCONT_MISSING);
-    EXPECT_EQ(it.Id(), id30);
-    EXPECT_EQ(search(35, KvCONT_OR_HIGHER), KvCONT_MISSING);
-    EXPECT_EQ(it.status, KvCONT_AFTER_LAST);
-    // Both bits: the higher neighbour wins; without one the iterator stands
-    // behind the last entry, so that Prior finds the lower one.
+    // Both bits and nothing above: the higher neighbour wins, so the iterator
+    // stands behind the last entry, where Prior finds the lower one.
     EXPECT_EQ(search(35, KvCONT_OR_HIGHER | KvCONT_OR_LOWER), KvCONT_MISSING);
     EXPECT_EQ(it.status, KvCONT_AFTER_LAST);
     EXPECT_EQ(it.Prior(), 0);
-    EXPECT_EQ(it.Id(), id30);
-    EXPECT_EQ(search(15, 0), KvCONT_MISSING);
-    EXPECT_EQ(it.status, KvCONT_NO_POSITION);
-    EXPECT_EQ(search(20, 0), 0);
-    EXPECT_EQ(it.Id(), 2u);
+    EXPECT_EQ(it.Id(), 3u);
+    // An exhausted continuation stands behind the last entry too.
+    KvRBTreeParameter after;
+    after.entry = tree.MaxEntry();
+    EXPECT_EQ(tree.SearchElement(&probe.Set(30, 0), nullptr, KvCONT_CONTINUE | KvCONT_OR_LOWER,
+                                 &after, &it),
+              0);
+    EXPECT_EQ(it.status, KvCONT_AFTER_LAST);
+    g.compareCountdown = 1;
+    EXPECT_EQ(search(20, 0), kFail);
+    EXPECT_EQ(it.status, kFail);
     EXPECT_EQ(tree.SearchElement(nullptr, nullptr, 0, nullptr, &it), KvCONT_NO_CONTAINER);
     Tree other(0);
     It foreign(&other);
     EXPECT_EQ(tree.SearchElement(&probe, nullptr, 0, nullptr, &foreign), KvCONT_NO_CONTAINER);
 }
 
-TEST_F(RBTreeTest, DeletionOfSingleEntriesAndOfNodesNotInTheTree) {
-    Tree tree(KvCONT_DUPLICATES);
-    Probe probe;
-    int st;
-    void* stranger = tree.CreateEntry(st);  // made, never inserted
-    *ElemOf(tree, stranger) = Elem{1, 0, 0, 1};
-    EXPECT_EQ(tree.DeleteEntry(stranger, 0, nullptr), KvCONT_MISSING);
-    tree.InsertElement(&probe.Set(1, 0), nullptr, 0, nullptr);
-    EXPECT_EQ(tree.DeleteEntry(stranger, 0, nullptr), KvCONT_MISSING);  // hit is another node
-    tree.InsertElement(&probe.Set(1, 0), nullptr, 0, nullptr);
-    EXPECT_EQ(tree.DeleteEntry(stranger, 0, nullptr), KvCONT_MISSING);  // not in the run
-    EXPECT_EQ(tree.DeleteEntry(stranger, KvCONT_LAST_EQUAL, nullptr), KvCONT_MISSING);
-    EXPECT_EQ(tree.count, 2u);
-    EXPECT_EQ(tree.DeleteElement(&probe.Set(1, 0), nullptr, 0, nullptr), 0);
-    const void* last = tree.Root();
-    EXPECT_EQ(tree.DeleteElement(&probe.Set(1, 0), nullptr, 0, nullptr), 0);
-    EXPECT_EQ(tree.Root(), nullptr);
-    EXPECT_EQ(tree.count, 0u);
-    EXPECT_EQ(tree.Cache().freeList, last);
-    EXPECT_TRUE(g.live.empty());
-    EXPECT_EQ(tree.DeleteElement(&probe.Set(1, 0), nullptr, 0, nullptr), KvCONT_MISSING);
-}
-
-TEST_F(RBTreeTest, ClearReportsTheCountReusesMemoryAndInvalidatesIterators) {
+TEST_F(RBTreeTest, ClearedTreeReusesItsMemory) {
     Tree tree(0, 8);
     Probe probe;
     for (int k = 0; k < 100; ++k)
         tree.InsertElement(&probe.Set(k, 0), nullptr, 0, nullptr);
-    It it(&tree);
-    ASSERT_EQ(it.First(), 0);
-    unsigned int removed = 0;
-    EXPECT_EQ(tree.Clear(nullptr, &removed, nullptr), 0);
-    EXPECT_EQ(removed, 100u);
+    EXPECT_EQ(tree.Clear(nullptr, nullptr, nullptr), 0);
     EXPECT_TRUE(g.live.empty());
-    EXPECT_EQ(tree.Root(), nullptr);
-    EXPECT_EQ(it.Next(), KvCONT_CHANGED);  // it stood on a recycled node
     tq::platform::HeapFailAfter(1);
     for (int k = 0; k < 100; ++k) {
         ASSERT_EQ(tree.InsertElement(&probe.Set(k, 0), nullptr, 0, nullptr), 0);
     }
     EXPECT_EQ(tq::platform::HeapFailAfter(0), 0u);  // no new block was needed
-    EXPECT_EQ(tree.CheckTree(nullptr), 0);
 }
 
 TEST_F(RBTreeTest, RefusedBlockCallsTheMemoryHandlerOnce) {
@@ -332,7 +226,6 @@ TEST_F(RBTreeTest, RefusedBlockCallsTheMemoryHandlerOnce) {
     EXPECT_EQ(st, KvCONT_NO_MEMORY);
     const unsigned long long block = 4 * (16 + sizeof(Elem)) + 8;
     EXPECT_EQ(g_handlerCalls, (std::vector<unsigned long long>{block, block}));
-    EXPECT_EQ(tree.count, 0u);
     tq::platform::HeapFailAfter(0);
     EXPECT_EQ(tree.InsertElement(&probe.Set(1, 0), nullptr, 0, nullptr), 0);
     mmKvSetHandler(previous);
@@ -343,38 +236,36 @@ TEST_F(RBTreeTest, CheckTreeReportsEachViolation) {
     Probe probe;
     for (int k = 1; k <= 4; ++k)
         tree.InsertElement(&probe.Set(k, 0), nullptr, 0, nullptr);
-    ASSERT_EQ(tree.CheckTree(nullptr), 0);
     // Shape: 2 black over 1 and 3 black, 4 red right of 3.
-    KvRBTreeNode* two = Mutable(tree.Root());
-    KvRBTreeNode* one = LeftOf(two);
+    KvRBTreeNode* two = const_cast<KvRBTreeNode*>(tree.Root());
     KvRBTreeNode* three = two->right;
     KvRBTreeNode* four = three->right;
+    Elem* one = ElemOf(tree, reinterpret_cast<KvRBTreeNode*>(two->left & ~uintptr_t{1}));
     ASSERT_EQ(ElemOf(tree, four)->key, 4);
-    two->left |= 1;
-    EXPECT_EQ(tree.CheckTree(nullptr), -1);
-    two->left &= ~uintptr_t{1};
-    three->left |= 1;
-    EXPECT_EQ(tree.CheckTree(nullptr), -2);
-    three->left &= ~uintptr_t{1};
-    four->left &= ~uintptr_t{1};
-    EXPECT_EQ(tree.CheckTree(nullptr), -3);
-    four->left |= 1;
-    ElemOf(tree, one)->key = 9;
+    auto check = [&](uintptr_t& word, uintptr_t flip) {
+        word ^= flip;
+        const int result = tree.CheckTree(nullptr);
+        word ^= flip;
+        return result;
+    };
+    EXPECT_EQ(check(two->left, 1), -1);
+    EXPECT_EQ(check(three->left, 1), -2);
+    EXPECT_EQ(check(four->left, 1), -3);
+    one->key = 9;
     EXPECT_EQ(tree.CheckTree(nullptr), -4);
-    ElemOf(tree, one)->key = 2;  // equal to its parent without duplicates
+    one->key = 2;  // equal to its parent without duplicates
     EXPECT_EQ(tree.CheckTree(nullptr), -4);
-    ElemOf(tree, one)->key = 1;
+    one->key = 1;
     ++tree.count;
     EXPECT_EQ(tree.CheckTree(nullptr), -5);
     --tree.count;
     EXPECT_EQ(tree.CheckTree(nullptr), 0);
 }
 
-TEST_F(RBTreeTest, IteratorMovesAndStatusTransitions) {
+TEST_F(RBTreeTest, IteratorStatusTransitionsAndCopies) {
     Tree tree(0);
     Probe probe;
     It it(&tree);
-    EXPECT_EQ(it.status, KvCONT_BEFORE_FIRST);
     EXPECT_EQ(it.First(), KvCONT_BEFORE_FIRST);
     EXPECT_EQ(it.Last(), KvCONT_AFTER_LAST);
     EXPECT_EQ(it.Prior(), KvCONT_BEFORE_FIRST);  // empty: from behind the last to before the first
@@ -387,52 +278,25 @@ TEST_F(RBTreeTest, IteratorMovesAndStatusTransitions) {
     EXPECT_EQ(fresh.Id(), 1u);
     EXPECT_EQ(it.Prior(), 0);  // from behind the last
     EXPECT_EQ(it.Id(), 3u);
-    EXPECT_EQ(it.Next(), KvCONT_AFTER_LAST);
-    EXPECT_EQ(it.Next(), KvCONT_AFTER_LAST);
-    EXPECT_EQ(it.Prior(), 0);
-    EXPECT_EQ(it.Id(), 3u);
 
-    // Copies: a clone stands where the original stands.
     std::unique_ptr<KvVIterator> clone(it.Clone(nullptr));
     ASSERT_NE(clone, nullptr);
     EXPECT_EQ(clone->Prior(), 0);
-    int st;
-    EXPECT_EQ(Read(clone->GetElement(st, nullptr)).id, 2u);
     KvVContainer plain(sizeof(Elem), 0);
     KvVIterator foreign(nullptr, &plain);
     EXPECT_EQ(it.Clone(&foreign), nullptr);
     EXPECT_EQ(foreign.container, &plain);
-    EXPECT_EQ(foreign.status, KvCONT_BEFORE_FIRST);
     std::unique_ptr<KvVIterator> made(tree.CreateIterator(nullptr));
     EXPECT_EQ(made->GetType(), KvCONT_TYPE_RBTREE);
     EXPECT_EQ(made->status, KvCONT_BEFORE_FIRST);
 
-    // A change made elsewhere is refused, reads first, then moves.
     tree.InsertElement(&probe.Set(9, 0), nullptr, 0, nullptr);
+    int st;
     EXPECT_EQ(it.GetEntry(st, nullptr), nullptr);
     EXPECT_EQ(st, KvCONT_CHANGED);
     EXPECT_EQ(it.DeleteElement(0, nullptr), KvCONT_CHANGED);
-    EXPECT_EQ(it.Next(), KvCONT_CHANGED);
-    EXPECT_EQ(it.status, KvCONT_NO_POSITION);
-    EXPECT_EQ(it.Next(), KvCONT_NO_POSITION);
-    EXPECT_EQ(it.DeleteElement(0, nullptr), KvCONT_NO_POSITION);
     EXPECT_EQ(tree.count, 4u);
-    EXPECT_EQ(it.Last(), 0);
-
-    // Deleting the last entry going forward runs off the end; a middle one
-    // leaves the iterator on its successor, up to date with the tree.
-    EXPECT_EQ(it.DeleteElement(0, nullptr), KvCONT_AFTER_LAST);
-    EXPECT_EQ(it.Prior(), 0);
-    EXPECT_EQ(it.Prior(), 0);
-    EXPECT_EQ(it.DeleteElement(0, nullptr), 0);
-    EXPECT_EQ(it.Id(), 3u);
-    EXPECT_EQ(it.changeSnapshot, tree.ChangeCount());
-    EXPECT_EQ(it.First(), 0);
-    EXPECT_EQ(it.DeleteElement(KvCONT_BACKWARD, nullptr), KvCONT_BEFORE_FIRST);
-    EXPECT_EQ(tree.count, 1u);
-
     it.Destroy();
-    EXPECT_EQ(it.status, KvCONT_NO_CONTAINER);
     EXPECT_EQ(it.First(), KvCONT_NO_CONTAINER);
     EXPECT_EQ(it.Next(), KvCONT_NO_CONTAINER);
 }
@@ -469,7 +333,7 @@ TEST_P(RBTreeModelTest, RandomOperationsMatchTheModel) {
     };
     auto disarm = [&]() {
         g.compareCountdown = 0;
-        g.failCopy = false;
+        g.failCopy = g.failKey = false;
     };
 
     Tree tree(cfg.flags, cfg.keys % 2 != 0 ? 7 : 0);
@@ -503,15 +367,20 @@ TEST_P(RBTreeModelTest, RandomOperationsMatchTheModel) {
                                                           bit(4, KvCONT_LAST_EQUAL));
             const auto [lo, hi] = run(k, 0, false);
             const bool hasKey = lo != hi, hasFull = model.count({k, d}) != 0;
-            arm();
             if (rnd(5) == 0) {
                 void* entry = tree.CreateEntry(st);
                 ASSERT_EQ(st, 0);
                 const Elem e{k, d, ++g.nextId, 1};
                 std::memcpy(const_cast<void*>(tree.GetElementOfEntry(entry)), &e, sizeof e);
                 g.live.insert(e.id);
+                // Not in the tree yet, whatever entries equal to it there are.
+                ASSERT_EQ(tree.DeleteEntry(entry, bit(2, KvCONT_LAST_EQUAL), nullptr),
+                          KvCONT_MISSING);
+                arm();
+                g.failKey = rnd(30) == 0;
                 st = tree.InsertEntry(entry, mode, nullptr);
             } else {
+                arm();
                 g.failCopy = rnd(50) == 0;
                 st = tree.InsertElement(&probe.Set(k, d), nullptr, mode, nullptr);
             }
