@@ -4,6 +4,7 @@
 #define KVBASICS_KVBASICS_H
 
 #include "kvarray.h"
+#include "kvcontainer.h"
 #include "kverror.h"
 #include "kvexport.h"
 #include "kvlist.h"

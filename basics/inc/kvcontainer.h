@@ -1,0 +1,414 @@
+// The container framework of the basics library: abstract containers,
+// iterators and parameter objects with a per-container table of element
+// functions, the entry cache and entry stack, and the red-black tree with its
+// iterator.
+#ifndef KVBASICS_KVCONTAINER_H
+#define KVBASICS_KVCONTAINER_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kvexport.h"
+
+class KvTransactionContext;  // the database kernel's, only stored and handed back
+class KvVContainer;
+class KvVIterator;
+class KvVParameter;
+
+// ---------------------------------------------------------------------------
+// Status codes, container flags and mode bits
+// ---------------------------------------------------------------------------
+
+inline constexpr int KvCONT_MISSING = -510;           // no entry equal to the key
+inline constexpr int KvCONT_MISSING_2 = -511;         // second form of "not found"
+inline constexpr int KvCONT_DUPLICATE = -512;         // insertion refused by the flags
+inline constexpr int KvCONT_CHANGED = -513;           // container changed under the iterator
+inline constexpr int KvCONT_NO_DAT = -519;            // the element has no data part
+inline constexpr int KvCONT_NO_CONTAINER = -520;      // iterator bound to no container
+inline constexpr int KvCONT_BEFORE_FIRST = -521;      // before the first entry
+inline constexpr int KvCONT_AFTER_LAST = -522;        // behind the last entry
+inline constexpr int KvCONT_NO_POSITION = -523;       // on no valid position
+inline constexpr int KvCONT_NO_MEMORY = -2030;        // no memory for a new entry
+inline constexpr int KvCONT_INTERNAL_ERROR = -2099;   // entry lost after an iterator deletion
+inline constexpr int KvCONT_NOT_IMPLEMENTED = -2999;  // or a needed table function is missing
+
+// Container flags.
+inline constexpr unsigned short KvCONT_EQUAL_KEYS = 0x0001;  // equal keys, different order
+inline constexpr unsigned short KvCONT_DUPLICATES = 0x0002;  // entries equal in full
+
+// Mode bits of search, insertion and deletion.
+inline constexpr unsigned short KvCONT_BACKWARD = 0x0001;
+inline constexpr unsigned short KvCONT_BEFORE_EQUAL = 0x0004;
+inline constexpr unsigned short KvCONT_LAST_EQUAL = 0x0010;
+inline constexpr unsigned short KvCONT_OR_LOWER = 0x0020;
+inline constexpr unsigned short KvCONT_OR_HIGHER = 0x0040;
+inline constexpr unsigned short KvCONT_CONTINUE = 0x0100;
+inline constexpr unsigned short KvCONT_KEEP_PATH = 0x0200;
+
+// Type codes returned by GetType; container, iterator and parameter of one
+// family share one.
+inline constexpr unsigned short KvCONT_TYPE_BASE = 0;
+inline constexpr unsigned short KvCONT_TYPE_RBTREE = 1;
+inline constexpr unsigned short KvCONT_TYPE_ONE_ENTRY = 4;
+
+// ---------------------------------------------------------------------------
+// The element function table
+// ---------------------------------------------------------------------------
+
+// The block handed to a compare function. orderResult alone decides placement
+// and equality: negative when key/dat sort before element, 0 when equal,
+// positive when after. keyResult 0 says both sides share a key group.
+struct KvCompareArgs {
+    KvVContainer* container;
+    int* keyResult;
+    int* orderResult;
+    const KvVIterator* iterator;  // supplied key and dat, or null
+    const void* key;
+    const void* dat;  // may be null
+    const void* element;
+    KvVParameter* parameter;
+};
+
+using KvCopyFunction = int (*)(KvVContainer* container, void* element, const KvVIterator* source,
+                               const void* key, const void* dat, KvVParameter* parameter);
+using KvDestroyFunction = void (*)(KvVContainer* container, void* element);
+using KvCompareFunction = int (*)(KvCompareArgs* args);
+using KvKeyFunction = const void* (*)(KvVContainer* container, const void* element, int* status,
+                                      KvVParameter* parameter);
+using KvDatFunction = KvKeyFunction;
+using KvFlagsFunction = unsigned int (*)(KvVContainer* container, const void* element, int* status,
+                                         KvVParameter* parameter);
+
+// ---------------------------------------------------------------------------
+// Parameter, container and iterator interfaces
+// ---------------------------------------------------------------------------
+
+// A small object that callers thread through every operation.
+class KVBASICS_API KvVParameter {
+public:
+    KvVParameter();
+    // Copying carries entry only; flags start at zero (or stay as they are).
+    KvVParameter(const KvVParameter& other);
+    KvVParameter& operator=(const KvVParameter& other);
+    virtual ~KvVParameter();
+    virtual unsigned short GetType() const;
+
+    const void* entry;  // an entry of some container (KvCONT_CONTINUE)
+    uint64_t flags;     // caller flags; the differ uses bit 0
+};
+
+// A container of fixed-size elements.
+class KVBASICS_API KvVContainer {
+public:
+    KvVContainer();
+    KvVContainer(unsigned int elementSize, unsigned short flags);
+    virtual ~KvVContainer();
+
+    virtual KvVContainer* Clone(KvVContainer* target) const;
+    virtual unsigned short GetType() const;
+    virtual int Clear(KvTransactionContext* context, unsigned int* removedCount,
+                      KvVContainer* other);
+    virtual int SearchElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                              KvVParameter* p2, KvVIterator* result);
+    virtual int InsertElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                              KvVParameter* p2);
+    virtual int DeleteElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                              KvVParameter* p2);
+    virtual const void* GetElementOfEntry(const void* entry) const;
+    virtual KvVIterator* CreateIterator(KvTransactionContext* context);
+
+    void SetCopyFunction(KvCopyFunction function) { CopyFunction = function; }
+    void SetDestroyFunction(KvDestroyFunction function) { DestroyFunction = function; }
+    void SetCompareFunction(KvCompareFunction function) { CompareFunction = function; }
+    void SetKeyFunction(KvKeyFunction function) { KeyFunction = function; }
+    void SetDatFunction(KvDatFunction function) { DatFunction = function; }
+    void SetFlagsFunction(KvFlagsFunction function) { FlagsFunction = function; }
+
+    uint32_t count;        // entries held
+    uint32_t elementSize;  // bytes per element
+    uint16_t flags;        // KvCONT_EQUAL_KEYS, KvCONT_DUPLICATES
+
+    KvCopyFunction CopyFunction;
+    KvDestroyFunction DestroyFunction;  // null: elements need no destruction
+    KvCompareFunction CompareFunction;
+    KvKeyFunction KeyFunction;
+    KvDatFunction DatFunction;
+    KvFlagsFunction FlagsFunction;
+
+protected:
+    KvVContainer(const KvVContainer& other);
+    KvVContainer& operator=(const KvVContainer&) = delete;
+};
+
+// A cursor over one container. status is the position: 0 on an entry,
+// KvCONT_NO_CONTAINER, KvCONT_BEFORE_FIRST, KvCONT_AFTER_LAST,
+// KvCONT_NO_POSITION, or the error of the last failed move.
+class KVBASICS_API KvVIterator {
+public:
+    explicit KvVIterator(KvTransactionContext* context);
+    KvVIterator(KvTransactionContext* context, KvVContainer* container);
+    KvVIterator(const KvVIterator& other);
+    KvVIterator& operator=(const KvVIterator& other);
+    KvVIterator& operator=(KvVContainer* container);
+    virtual ~KvVIterator();
+
+    virtual unsigned short GetType() const;
+    virtual KvVIterator* Clone(KvVIterator* target) const;
+    virtual int First();
+    virtual int Next();
+    virtual int Prior();
+    virtual int Last();
+    // Compares this iterator's element with the other iterator's key.
+    virtual int CompareElement(const KvVIterator* other, KvVParameter* p1, int& keyResult,
+                               int& orderResult, KvVParameter* p2) const;
+    virtual int SearchElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                              KvVParameter* p2);
+    virtual int InsertElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                              KvVParameter* p2);
+    virtual int UpdateElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                              KvVParameter* p2);
+    virtual int DeleteElement(unsigned short mode, KvVParameter* parameter);
+    // Detaches the iterator from its container; the object stays.
+    virtual void Destroy();
+    virtual const void* GetEntry(int& status, KvVParameter* parameter) const;
+    virtual int GetEntryParts(const void* entry, const void** element, const void** key,
+                              const void** dat, unsigned int* flags, KvVParameter* parameter) const;
+    virtual const void* GetElement(int& status, KvVParameter* parameter) const;
+    virtual const void* GetKey(int& status, KvVParameter* parameter) const;
+    virtual const void* GetDat(int& status, KvVParameter* parameter) const;
+    virtual unsigned int GetFlags(int& status, KvVParameter* parameter) const;
+
+    KvVContainer* container;
+    KvTransactionContext* transactionContext;
+    int32_t status;
+
+protected:
+    void SetContainer(KvVContainer* container);
+};
+
+// ---------------------------------------------------------------------------
+// Entry cache and entry stack
+// ---------------------------------------------------------------------------
+
+// Hands out fixed-size entries carved from large blocks, top slot first, and
+// takes them back without returning memory: clearing a container frees
+// nothing, and refilling it reuses the same blocks. Every block is one 8-byte
+// link word followed by entriesPerBlock slots of entrySize bytes.
+class KVBASICS_API KvEntryCache {
+public:
+    KvEntryCache();  // (0, 0, 8): 8-byte entries, 255 per block
+    KvEntryCache(unsigned int entrySize, unsigned int entriesPerBlock, unsigned short alignment);
+    // A new, empty cache of the same geometry; nothing is shared.
+    KvEntryCache(const KvEntryCache& other);
+    KvEntryCache& operator=(const KvEntryCache&) = delete;
+    ~KvEntryCache();
+
+    // Releases everything, then sets the geometry: entrySize at least 8 and a
+    // multiple of alignment; entriesPerBlock 0 fills about 2 KB per block.
+    void Init(unsigned int entrySize, unsigned int entriesPerBlock, unsigned short alignment);
+
+    // A free or fresh entry; null when no memory is available (the memory
+    // handler has then been called once) or the geometry is zero.
+    void* GetEntry();
+    // Gives one entry back through the free list (its first word becomes the link).
+    void PutEntry(void* entry);
+    // Undoes the last carving (not a free-list pop) and returns that slot;
+    // null when no block is in use.
+    void* UngetEntry();
+    // Takes every entry back at once; blocks become spare, nothing is freed.
+    void UngetAllEntries();
+    // UngetAllEntries, then frees the spare blocks.
+    void Clear();
+
+    static constexpr unsigned int kLinkSize = 8;
+
+    void* freeList;       // given-back entries, linked through their first word
+    void* currentBlock;   // newest block in use; blocks linked newest first
+    void* oldestBlock;    // end of that chain
+    uint32_t freeOffset;  // payload offset of the slot carved last; 0: none left
+    uint32_t entrySize;
+    void* spareBlocks;  // blocks no longer in use, kept for reuse
+    uint32_t entriesPerBlock;
+    uint16_t alignment;
+
+private:
+    void* GetEntryFromNewBlock();
+    void PoisonInUse();
+};
+
+// A window moving over a caller's ring buffer of fixed-size slots. The enter
+// function is told of every slot that joins the window, the leave function of
+// every slot in it when the stack is destroyed.
+class KVBASICS_API KvEntryStack {
+public:
+    using SlotFunction = void (*)(KvTransactionContext* context, void* slot);
+
+    // buffer holds count slots of entrySize bytes (count 0 counts as 1);
+    // the first slot joins the window at once.
+    KvEntryStack(KvTransactionContext* context, char* buffer, unsigned short entrySize,
+                 unsigned short count, SlotFunction enterFunction, SlotFunction leaveFunction);
+    KvEntryStack(const KvEntryStack&) = delete;
+    KvEntryStack& operator=(const KvEntryStack&) = delete;
+    ~KvEntryStack();
+
+    // The slot after (before) the current one, growing the window when
+    // needed; null when the window already covers the ring that way.
+    char* GetNextEntry();
+    char* GetPrevEntry();
+    // Makes slot current when it is a slot inside the window; else null.
+    char* SetCurrentEntryWithTest(void* slot);
+
+    KvTransactionContext* transactionContext;
+    char* begin;
+    char* last;
+    char* low;
+    char* current;
+    char* high;
+    uint16_t entrySize;
+    SlotFunction enterFunction;
+    SlotFunction leaveFunction;
+};
+
+// ---------------------------------------------------------------------------
+// Red-black tree
+// ---------------------------------------------------------------------------
+
+// A tree node; the element follows at offset 16. The lowest bit of left is
+// the node's colour (1 red, 0 black); nodes are 8-byte aligned.
+struct KvRBTreeNode {
+    uintptr_t left;
+    KvRBTreeNode* right;
+};
+
+// The path from the root to a node: slot 0 is always null, so popping past
+// the root yields null. 63 usable slots bound the height of any tree of fewer
+// than 2^31 nodes.
+struct KvRBTreeNodeStack {
+    static constexpr int kSlots = 64;
+
+    void Reset() {
+        path[0] = nullptr;
+        top = path;
+    }
+    void Push(KvRBTreeNode* node) { *++top = node; }
+    KvRBTreeNode* Pop() {
+        KvRBTreeNode* node = *top;
+        if (top != path) --top;
+        return node;
+    }
+    KvRBTreeNode* Top() const { return *top; }
+
+    KvRBTreeNode* path[kSlots];
+    KvRBTreeNode** top;
+};
+
+class KVBASICS_API KvRBTreeParameter : public KvVParameter {
+public:
+    KvRBTreeParameter();
+    ~KvRBTreeParameter() override;
+    unsigned short GetType() const override;
+};
+
+class KvRBTreeIterator;
+
+// An ordered container of fixed-size elements in a red-black tree without
+// parent pointers: every operation records the path it walks. Nodes come
+// from an entry cache.
+class KVBASICS_API KvRBTree : public KvVContainer {
+public:
+    KvRBTree();
+    KvRBTree(unsigned int elementSize, unsigned short flags, unsigned int entriesPerBlock);
+    ~KvRBTree() override;
+    KvRBTree(const KvRBTree&) = delete;
+    KvRBTree& operator=(const KvRBTree&) = delete;
+
+    unsigned short GetType() const override;
+    int Clear(KvTransactionContext* context, unsigned int* removedCount,
+              KvVContainer* other) override;
+    int SearchElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                      KvVParameter* p2, KvVIterator* result) override;
+    int InsertElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                      KvVParameter* p2) override;
+    int DeleteElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                      KvVParameter* p2) override;
+    const void* GetElementOfEntry(const void* entry) const override;
+    KvVIterator* CreateIterator(KvTransactionContext* context) override;
+
+    // A fresh red node whose element the caller fills in before InsertEntry;
+    // null with status KvCONT_NO_MEMORY when no memory is available.
+    void* CreateEntry(int& status);
+    // Links a node made by CreateEntry; the tree owns it from here on, also
+    // when the insertion fails.
+    int InsertEntry(const void* entry, unsigned short mode, KvVParameter* parameter);
+    // Removes exactly this node; KvCONT_MISSING when it is not in the tree.
+    int DeleteEntry(const void* entry, unsigned short mode, KvVParameter* parameter);
+    // 0 when every invariant holds, else -1 red root, -2 red node with a red
+    // child, -3 unequal black heights, -4 child out of order, -5 wrong count.
+    int CheckTree(KvVParameter* parameter);
+    void OutTree(KvVParameter* parameter);
+
+    const KvRBTreeNode* Root() const { return root; }
+    const KvRBTreeNode* MaxEntry() const { return maxEntry; }
+    const KvEntryCache& Cache() const { return cache; }
+    uint16_t HasEqualKeys() const { return hasEqualKeys; }
+    uint32_t ChangeCount() const { return changeCount; }
+
+    static constexpr size_t kNodeHeader = sizeof(KvRBTreeNode);
+
+protected:
+    KvRBTreeNode* root;
+    KvRBTreeNode* maxEntry;
+    KvEntryCache cache;
+    uint16_t hasEqualKeys;
+    uint32_t changeCount;
+
+private:
+    friend class KvRBTreeIterator;
+    struct Compare;
+
+    int ReadSource(const KvVIterator* source, KvVParameter* p1, const void*& key,
+                   const void*& dat) const;
+    int ReadNode(const KvRBTreeNode* node, KvVParameter* parameter, const void*& key,
+                 const void*& dat);
+    KvRBTreeNode* Search(Compare& compare, unsigned short mode, KvVParameter* parameter,
+                         KvRBTreeNodeStack& path, KvRBTreeNode**& matchSlot, int& status);
+    int Locate(const KvRBTreeNode* node, unsigned short mode, KvVParameter* parameter,
+               KvRBTreeNodeStack& path);
+    void Remove(KvRBTreeNodeStack& path, KvRBTreeNode** matchSlot);
+    void FreeNode(KvRBTreeNode* node);
+    void DestroyElements(KvRBTreeNode* node);
+    int CheckSubtree(Compare& compare, const KvRBTreeNode* node, KvVParameter* parameter,
+                     uint32_t& nodes, int& blackHeight);
+};
+
+// The cursor of KvRBTree. It carries the path from the root to its node and a
+// snapshot of the tree's change count, and refuses to move or read once the
+// tree was changed by anybody else (KvCONT_CHANGED).
+class KVBASICS_API KvRBTreeIterator : public KvVIterator, protected KvRBTreeNodeStack {
+public:
+    KvRBTreeIterator(KvRBTree* tree, KvTransactionContext* context);
+    ~KvRBTreeIterator() override;
+
+    unsigned short GetType() const override;
+    KvVIterator* Clone(KvVIterator* target) const override;
+    int First() override;
+    int Next() override;
+    int Prior() override;
+    int Last() override;
+    // Removes the current entry and stands on its successor (its predecessor
+    // with KvCONT_BACKWARD).
+    int DeleteElement(unsigned short mode, KvVParameter* parameter) override;
+    const void* GetEntry(int& status, KvVParameter* parameter) const override;
+
+    uint32_t changeSnapshot;
+
+protected:
+    KvRBTreeIterator(const KvRBTreeIterator& other);
+    KvRBTreeIterator& operator=(const KvRBTreeIterator& other);
+
+private:
+    friend class KvRBTree;
+    KvRBTree* Tree() const { return static_cast<KvRBTree*>(container); }
+};
+
+#endif  // KVBASICS_KVCONTAINER_H

@@ -1,0 +1,252 @@
+// The container framework's base classes, the entry cache and the entry stack.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kvbasics.h"
+#include "platform/heap.h"
+
+namespace {
+
+int g_calls = 0;
+
+const void* CountingKey(KvVContainer*, const void* element, int* status, KvVParameter*) {
+    ++g_calls;
+    *status = 0;
+    return element;
+}
+
+int CountingCompare(KvCompareArgs* a) {
+    ++g_calls;
+    const int k = *static_cast<const int*>(a->key);
+    const int e = *static_cast<const int*>(a->element);
+    *a->keyResult = (k > e) - (k < e);
+    *a->orderResult = 2 * *a->keyResult;
+    return 0;
+}
+
+// A base iterator standing on one caller-held int.
+class Fixed : public KvVIterator {
+public:
+    Fixed(KvVContainer* c, int v) : KvVIterator(nullptr, c), value(v) { status = 0; }
+    const void* GetEntry(int& s, KvVParameter*) const override {
+        s = status;
+        return status < 0 ? nullptr : &value;
+    }
+    int value;
+};
+
+TEST(ContainerFramework, BaseClassesAndParameters) {
+    KvVParameter p;
+    p.entry = &p;
+    p.flags = 5;
+    KvVParameter copy(p);
+    EXPECT_EQ(copy.entry, &p);
+    EXPECT_EQ(copy.flags, 0u);  // copying carries entry only
+    copy.flags = 3;
+    copy = KvVParameter();
+    EXPECT_EQ(copy.entry, nullptr);
+    EXPECT_EQ(copy.flags, 3u);
+
+    KvVContainer c(4, 0);
+    KvVIterator base(nullptr, nullptr);
+    EXPECT_EQ(base.status, KvCONT_NO_CONTAINER);
+    base = &c;
+    EXPECT_EQ(base.status, KvCONT_BEFORE_FIRST);
+    for (int r : {base.First(), base.Next(), base.Prior(), base.Last(),
+                  base.DeleteElement(0, nullptr), c.InsertElement(&base, nullptr, 0, nullptr)}) {
+        EXPECT_EQ(r, KvCONT_NOT_IMPLEMENTED);
+    }
+    int st;
+    EXPECT_EQ(base.GetEntry(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+    base.Destroy();
+    EXPECT_EQ(base.status, KvCONT_NO_CONTAINER);
+}
+
+TEST(ContainerFramework, EntryPartsAndCompareElement) {
+    KvVContainer c(sizeof(int), 0);
+    c.SetKeyFunction(CountingKey);
+    Fixed it(&c, 5);
+    const void *element = nullptr, *key = nullptr, *dat = &it;
+    unsigned int flags = 0;
+    g_calls = 0;
+    EXPECT_EQ(it.GetEntryParts(&it.value, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(g_calls, 0);
+    EXPECT_EQ(it.GetEntryParts(&it.value, nullptr, nullptr, &dat, nullptr, nullptr), KvCONT_NO_DAT);
+    EXPECT_EQ(dat, nullptr);
+    EXPECT_EQ(it.GetEntryParts(&it.value, &element, &key, nullptr, &flags, nullptr), 0);
+    EXPECT_EQ(element, &it.value);
+    EXPECT_EQ(key, &it.value);
+    EXPECT_EQ(flags, 1u);
+    c.SetFlagsFunction(nullptr);
+    int st;
+    EXPECT_EQ(it.GetFlags(st, nullptr), 0u);
+    EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(it.GetDat(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NO_DAT);
+
+    // The compare speaks of the other key against this element; the results
+    // are turned round to speak of this element against the other key.
+    c.SetCompareFunction(CountingCompare);
+    Fixed other(&c, 9);
+    int keyResult = 0, orderResult = 0;
+    EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr), 0);
+    EXPECT_EQ(keyResult, -1);
+    EXPECT_EQ(orderResult, -2);
+    it.status = KvCONT_BEFORE_FIRST;
+    g_calls = 0;
+    EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_BEFORE_FIRST);
+    it.status = 0;
+    other.status = KvCONT_AFTER_LAST;
+    EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_AFTER_LAST);
+    EXPECT_EQ(g_calls, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Entry cache
+// ---------------------------------------------------------------------------
+
+std::vector<unsigned long long> g_handlerCalls;
+int RecordingHandler(unsigned long long size) {
+    g_handlerCalls.push_back(size);
+    return 0;
+}
+
+char* Payload(const KvEntryCache& c) {
+    return static_cast<char*>(c.currentBlock) + 8;
+}
+
+TEST(EntryCache, GeometryAndCarvingOrder) {
+    tq::platform::HeapFailAfter(0);
+    KvEntryCache c;
+    EXPECT_EQ(c.entrySize, 8u);
+    EXPECT_EQ(c.entriesPerBlock, 255u);
+    EXPECT_EQ(c.alignment, 8);
+    std::vector<char*> entries;
+    for (int i = 0; i < 255; ++i)
+        entries.push_back(static_cast<char*>(c.GetEntry()));
+    EXPECT_EQ(tq::platform::HeapFailAfter(0), 1u);
+    for (int i = 0; i < 255; ++i)
+        EXPECT_EQ(entries[i], Payload(c) + (254 - i) * 8);
+    void* first = c.currentBlock;
+    char* top = static_cast<char*>(c.GetEntry());  // the 256th takes a new block
+    EXPECT_EQ(tq::platform::HeapFailAfter(0), 1u);
+    EXPECT_NE(c.currentBlock, first);
+    EXPECT_EQ(c.oldestBlock, first);
+    EXPECT_EQ(top, Payload(c) + 254 * 8);
+
+    // Given-back entries come back last in, first out, before any carving.
+    c.PutEntry(entries[3]);
+    c.PutEntry(entries[7]);
+    EXPECT_EQ(c.GetEntry(), entries[7]);
+    EXPECT_EQ(c.GetEntry(), entries[3]);
+    EXPECT_EQ(c.GetEntry(), top - 8);
+
+    KvEntryCache odd(20, 0, 8);
+    const KvEntryCache copy(odd);  // the geometry, nothing else
+    EXPECT_EQ(copy.entrySize, 24u);
+    EXPECT_EQ(copy.entriesPerBlock, 85u);
+    EXPECT_EQ(KvEntryCache(4000, 0, 1).entriesPerBlock, 1u);
+    KvEntryCache huge(UINT32_MAX - 3, 0, 8);  // no slot of that size fits a block
+    EXPECT_EQ(huge.GetEntry(), nullptr);
+    EXPECT_EQ(tq::platform::HeapFailAfter(0), 0u);
+}
+
+TEST(EntryCache, UngettingAndSpareBlocks) {
+    tq::platform::HeapFailAfter(0);
+    KvEntryCache c(16, 4, 8);
+    EXPECT_EQ(c.UngetEntry(), nullptr);
+    void* a = c.GetEntry();
+    void* block = c.currentBlock;
+    EXPECT_EQ(c.UngetEntry(), a);  // the block is empty again and becomes spare
+    EXPECT_EQ(c.currentBlock, nullptr);
+    EXPECT_EQ(c.oldestBlock, nullptr);
+    EXPECT_EQ(c.spareBlocks, block);
+    EXPECT_EQ(c.GetEntry(), a);  // taken from the spare list
+    for (int i = 0; i < 6; ++i)
+        c.GetEntry();
+    void* newest = c.currentBlock;
+    c.PutEntry(a);
+    c.UngetAllEntries();
+    EXPECT_EQ(c.freeList, nullptr);
+    EXPECT_EQ(c.currentBlock, nullptr);
+    EXPECT_EQ(c.spareBlocks, newest);
+    EXPECT_EQ(tq::platform::HeapFailAfter(0), 2u);
+    for (int i = 0; i < 8; ++i)
+        c.GetEntry();
+    EXPECT_EQ(c.currentBlock, block);  // newest spare first, then the older one
+    EXPECT_EQ(c.oldestBlock, newest);
+    EXPECT_EQ(tq::platform::HeapFailAfter(0), 0u);
+    c.Clear();
+    EXPECT_EQ(c.spareBlocks, nullptr);
+}
+
+TEST(EntryCache, RefusedBlockCallsTheHandlerOnce) {
+    g_handlerCalls.clear();
+    const KvMemoryHandler previous = mmKvSetHandler(RecordingHandler);
+    KvEntryCache c;
+    tq::platform::HeapFailAfter(1);
+    EXPECT_EQ(c.GetEntry(), nullptr);
+    EXPECT_EQ(g_handlerCalls, std::vector<unsigned long long>{2048});
+    EXPECT_EQ(c.currentBlock, nullptr);
+    EXPECT_NE(c.GetEntry(), nullptr);
+    tq::platform::HeapFailAfter(0);
+    mmKvSetHandler(previous);
+}
+
+// ---------------------------------------------------------------------------
+// Entry stack
+// ---------------------------------------------------------------------------
+
+std::string g_log;
+char g_ring[4][2];
+
+void Enter(KvTransactionContext*, void* slot) {
+    g_log += 'e';
+    g_log += static_cast<char>('0' + (static_cast<char*>(slot) - g_ring[0]) / 2);
+}
+void Leave(KvTransactionContext*, void* slot) {
+    g_log += 'l';
+    g_log += static_cast<char>('0' + (static_cast<char*>(slot) - g_ring[0]) / 2);
+}
+
+TEST(EntryStack, WindowOverARing) {
+    g_log.clear();
+    {
+        KvEntryStack s(nullptr, g_ring[0], 2, 4, Enter, Leave);
+        EXPECT_EQ(s.last, g_ring[3]);
+        for (int i = 1; i < 4; ++i) {
+            char* next = s.GetNextEntry();
+            ASSERT_EQ(next, g_ring[i]);
+            EXPECT_EQ(s.SetCurrentEntryWithTest(next), next);
+        }
+        EXPECT_EQ(s.GetNextEntry(), nullptr);  // the window covers the ring
+        EXPECT_EQ(s.GetPrevEntry(), g_ring[2]);
+        EXPECT_EQ(g_log, "e0e1e2e3");
+    }
+    EXPECT_EQ(g_log, "e0e1e2e3l0l1l2l3");
+
+    g_log.clear();
+    {
+        KvEntryStack s(nullptr, g_ring[0], 2, 4, Enter, Leave);
+        EXPECT_EQ(s.GetPrevEntry(), g_ring[3]);  // wraps to the last slot
+        EXPECT_EQ(s.GetPrevEntry(), g_ring[3]);  // current did not move
+        // The window is 3, 0 (wrapped): slots 1 and 2 lie outside it.
+        EXPECT_EQ(s.SetCurrentEntryWithTest(g_ring[1]), nullptr);
+        EXPECT_EQ(s.SetCurrentEntryWithTest(g_ring[2]), nullptr);
+        EXPECT_EQ(s.SetCurrentEntryWithTest(g_ring[0] + 1), nullptr);  // not a slot boundary
+        EXPECT_EQ(s.SetCurrentEntryWithTest(g_ring[3] + 2), nullptr);  // behind the buffer
+        EXPECT_EQ(s.current, g_ring[0]);
+        EXPECT_EQ(s.SetCurrentEntryWithTest(g_ring[3]), g_ring[3]);
+        EXPECT_EQ(s.GetNextEntry(), g_ring[0]);
+    }
+    EXPECT_EQ(g_log, "e0e3l0l3");
+}
+
+}  // namespace
