@@ -39,7 +39,7 @@ class KvVArray;
 // Orders two elements: negative when a comes before b, 0 when equal, positive
 // when a comes after b. The array is passed so that one function can serve
 // several arrays. Search keys have the layout of an element.
-using KvCompareFunction = int (*)(KvVArray const* array, void* a, void* b);
+using KvArrayCompareFunction = int (*)(KvVArray const* array, void* a, void* b);
 
 // The abstract array. Concrete arrays supply the storage operations; the
 // ordered operations are implemented here once, on top of Element and Insert.
@@ -96,13 +96,13 @@ public:
 
     uint32_t GetCount() const { return count_; }
     uint16_t GetElementSize() const { return elementSize_; }
-    KvCompareFunction GetCompareFunction() const { return compare_; }
-    void SetCompareFunction(KvCompareFunction compare) { compare_ = compare; }
+    KvArrayCompareFunction GetCompareFunction() const { return compare_; }
+    void SetCompareFunction(KvArrayCompareFunction compare) { compare_ = compare; }
 
 protected:
     KvVArray& operator=(KvVArray const& other) = default;
 
-    KvCompareFunction compare_;
+    KvArrayCompareFunction compare_;
     uint32_t count_;
     uint16_t elementSize_;
 
@@ -230,13 +230,13 @@ private:
 // A memory-file list that is given its compare function when it is built.
 class KVBASICS_API SortList : public KvLList {
 public:
-    explicit SortList(uint16_t elementSize = 0, KvCompareFunction compare = nullptr,
+    explicit SortList(uint16_t elementSize = 0, KvArrayCompareFunction compare = nullptr,
                       uint32_t capacity = 0);
     SortList(SortList const& other) = default;
 
     using KvLList::Init;
     // Sets the compare function, then KvLList::Init.
-    int Init(uint16_t elementSize, KvCompareFunction compare, uint32_t capacity);
+    int Init(uint16_t elementSize, KvArrayCompareFunction compare, uint32_t capacity);
 };
 
 #endif  // KVBASICS_KVARRAY_H

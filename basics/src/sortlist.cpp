@@ -4,13 +4,13 @@
 
 // Built as a default list, then given its compare function and element size.
 // A refused reservation leaves it empty without room; it grows on demand.
-SortList::SortList(uint16_t elementSize, KvCompareFunction compare, uint32_t capacity)
+SortList::SortList(uint16_t elementSize, KvArrayCompareFunction compare, uint32_t capacity)
     : KvLList(4, 0) {
     compare_ = compare;
     KvLList::Init(elementSize, capacity);
 }
 
-int SortList::Init(uint16_t elementSize, KvCompareFunction compare, uint32_t capacity) {
+int SortList::Init(uint16_t elementSize, KvArrayCompareFunction compare, uint32_t capacity) {
     compare_ = compare;
     return KvLList::Init(elementSize, capacity);
 }
