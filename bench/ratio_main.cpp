@@ -66,6 +66,7 @@ public:
                                  ratio);
             }
             for (const auto& [counter, value] : result.counters) {
+                if (counter.find("_per_second") != std::string::npos) continue;
                 std::printf("%-40s %-12s %10.6g\n", path.c_str(), counter.c_str(),
                             static_cast<double>(value));
                 if (file != nullptr)
