@@ -1,12 +1,13 @@
 // Runs the benchmarks, then prints for every benchmark named ".../ours" the
-// ratio of its time to each sibling named ".../<peer>", and the counters that
+// ratio of its time to each sibling named ".../<peer>", the ratio of every
+// counter that both report ("<peer>[<counter>]"), and the counters that
 // ".../ours" reports. Times are CPU time per iteration (on a shared machine
 // the wall clock also counts the time others ran), medians when repetitions
 // are asked for. A ratio below 1 means ours is faster.
 //
 // With TQ_BENCH_RESULTS set to a file name, the same lines are appended there
-// for scripts/bench, tab-separated: "ratio PATH PEER VALUE" and
-// "counter PATH NAME VALUE".
+// for scripts/bench, tab-separated: "ratio PATH PEER VALUE" (PEER may be
+// "<peer>[<counter>]") and "counter PATH NAME VALUE".
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -64,6 +65,20 @@ public:
                 if (file != nullptr)
                     std::fprintf(file, "ratio\t%s\t%s\t%.4f\n", path.c_str(), peerName.c_str(),
                                  ratio);
+                // A counter that both report (bytes per entry, say) is compared too.
+                for (const auto& [counter, value] : result.counters) {
+                    const auto other = peerResult.counters.find(counter);
+                    if (counter.find("_per_second") != std::string::npos ||
+                        other == peerResult.counters.end() || other->second.value == 0) {
+                        continue;
+                    }
+                    const std::string label = peerName + "[" + counter + "]";
+                    const double counterRatio = value.value / other->second.value;
+                    std::printf("%-40s %-12s %10.3f\n", path.c_str(), label.c_str(), counterRatio);
+                    if (file != nullptr)
+                        std::fprintf(file, "ratio\t%s\t%s\t%.4f\n", path.c_str(), label.c_str(),
+                                     counterRatio);
+                }
             }
             for (const auto& [counter, value] : result.counters) {
                 if (counter.find("_per_second") != std::string::npos) continue;
