@@ -158,6 +158,7 @@ void Copy(benchmark::State& state, Bytes page) {
     Bytes out(kPage);
     for (auto _ : state) {
         std::memcpy(out.data(), page.data(), page.size());
+        benchmark::DoNotOptimize(out.data());  // the copy is needed
         benchmark::ClobberMemory();
     }
 }

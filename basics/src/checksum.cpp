@@ -11,6 +11,9 @@
 // multiplication by x^(8n) mod P, built from the precomputed powers x^(2^k).
 #include "checksum.h"
 
+#include <bit>
+#include <cstring>
+
 #include "memfile.h"
 
 namespace tq {
@@ -115,8 +118,13 @@ constexpr size_t kShortLane = 256;
 constexpr ShiftTable kShiftLong = MakeShiftTable(kLongLane);
 constexpr ShiftTable kShiftShort = MakeShiftTable(kShortLane);
 
+// One 32-bit load (compilers keep a loop of byte loads as byte loads, which
+// crowds the load ports), in little-endian order.
 inline uint32_t LoadLittle32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+    return v;
 }
 
 // Sixteen bytes into the register.
