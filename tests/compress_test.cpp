@@ -162,12 +162,25 @@ TEST(Compress, MatchesTheModelAndRoundTrips) {
 // equal pairs where literal tokens are cut.
 TEST(Compress, MatchesTheModelAroundTokenAndWordBoundaries) {
     std::mt19937 random(11);
-    auto check = [](const Bytes& src) {
+    auto check = [&random](const Bytes& src) {
         const Bytes expected = Model(src);
         Bytes stream;
         ASSERT_EQ(Compress(src, static_cast<int>(expected.size()) + 1, &stream), 0);
         ASSERT_EQ(stream, expected);
-        EXPECT_EQ(Compress(src, static_cast<int>(expected.size()), &stream), -1);
+        // Too small: the whole tokens that fit are written, the last one only
+        // with room to spare, and nothing behind them.
+        const size_t capacity = random() % (expected.size() + 1);
+        ASSERT_EQ(Compress(src, static_cast<int>(capacity), &stream), -1);
+        size_t fits = 0;
+        for (size_t at = 0; at < expected.size();) {
+            const size_t end = at + 2 + (expected[at] == 0 ? expected[at + 1] : 0);
+            if (end > capacity || (end == expected.size() && end == capacity)) break;
+            fits = at = end;
+        }
+        EXPECT_EQ(Bytes(stream.begin(), stream.begin() + static_cast<long>(fits)),
+                  Bytes(expected.begin(), expected.begin() + static_cast<long>(fits)));
+        EXPECT_EQ(std::count(stream.begin() + static_cast<long>(fits), stream.end(), 0xEE),
+                  static_cast<long>(stream.size() - fits));
     };
     for (size_t length = 1; length <= 800; length += length < 70 ? 1 : 1 + random() % 9) {
         for (size_t offset : {size_t{0}, size_t{1}, size_t{61}, size_t{62}, size_t{63}, size_t{64},

@@ -81,10 +81,12 @@ public:
 
     // The literal (possibly empty) in front of a run token, which needs two
     // more bytes: false when they do not fit. An empty literal writes a header
-    // that the run token then overwrites, so that no branch depends on it.
-    bool LiteralBeforeRun(const unsigned char* bytes, int count) {
-        if (capacity_ - written_ < 2 + count || (count == 0 && capacity_ - written_ < 2))
-            return false;
+    // that the run token then overwrites, so that no branch depends on it;
+    // not in front of the stream's last token, which may yet be refused and
+    // must then leave those bytes alone.
+    bool LiteralBeforeRun(const unsigned char* bytes, int count, bool beforeLast) {
+        if (capacity_ - written_ < 2 + count) return false;
+        if (count == 0 && beforeLast) return true;
         dst_[written_] = 0;
         dst_[written_ + 1] = static_cast<unsigned char>(count);
         CopyBytes(dst_ + written_ + 2, bytes, static_cast<size_t>(count));
@@ -209,10 +211,11 @@ int DScomp(unsigned char* src, int srcLen, unsigned char* dst, int* dstLen) {
                 if (!out.Literal(src + i, cut)) return -1;
                 i += static_cast<size_t>(cut);
             }
-            if (!out.LiteralBeforeRun(src + i, static_cast<int>(run - i))) return -1;
+            size_t length = last + 1 - run;
+            const bool lastToken = run + std::min<size_t>(length, 255) == n;
+            if (!out.LiteralBeforeRun(src + i, static_cast<int>(run - i), lastToken)) return -1;
 
             // Run tokens of at most 255; a remainder of one or two is literal.
-            size_t length = last + 1 - run;
             for (;;) {
                 const size_t token = std::min<size_t>(length, 255);
                 // The last token of the stream must leave room.

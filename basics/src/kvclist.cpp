@@ -109,7 +109,8 @@ int KvCList::Insert(uint32_t index, void const* element) {
     return InsertSlow(index, element);
 }
 
-int KvCList::InsertSlow(uint32_t index, void const* element) {
+// Kept out of Insert, so that the append above needs no stack frame.
+[[gnu::noinline]] int KvCList::InsertSlow(uint32_t index, void const* element) {
     if (index > count_ || index >= maxCount_) return KV_ARRAY_INDEX;
 
     // An element of this very list moves when the block grows and again when

@@ -194,7 +194,8 @@ int KvLList::Insert(uint32_t index, void const* element) {
     return InsertSlow(index, element);
 }
 
-int KvLList::InsertSlow(uint32_t index, void const* element) {
+// Kept out of Insert, so that the append above needs no stack frame.
+[[gnu::noinline]] int KvLList::InsertSlow(uint32_t index, void const* element) {
     if (index > count_) return KV_ARRAY_INDEX;
     const uint64_t slotOffset = Bytes(index);
     const uint64_t end = Bytes(count_);
