@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "compress.h"
 #include "memfile.h"
 
 namespace {
@@ -153,6 +154,73 @@ TEST(Compress, MatchesTheModelAndRoundTrips) {
         int rc;
         EXPECT_EQ(Expand(stream, static_cast<int>(src.size()), &rc), src);
         EXPECT_EQ(rc, 0);
+    }
+}
+
+// Stretches of every length around the token and word sizes, at every
+// offset within a word, between random bytes; and long random stretches with
+// equal pairs where literal tokens are cut.
+TEST(Compress, MatchesTheModelAroundTokenAndWordBoundaries) {
+    std::mt19937 random(11);
+    auto check = [&random](const Bytes& src) {
+        const Bytes expected = Model(src);
+        Bytes stream;
+        ASSERT_EQ(Compress(src, static_cast<int>(expected.size()) + 1, &stream), 0);
+        ASSERT_EQ(stream, expected);
+        // Too small: the whole tokens that fit are written, the last one only
+        // with room to spare, and nothing behind them.
+        const size_t capacity = random() % (expected.size() + 1);
+        ASSERT_EQ(Compress(src, static_cast<int>(capacity), &stream), -1);
+        size_t fits = 0;
+        for (size_t at = 0; at < expected.size();) {
+            const size_t end = at + 2 + (expected[at] == 0 ? expected[at + 1] : 0);
+            if (end > capacity || (end == expected.size() && end == capacity)) break;
+            fits = at = end;
+        }
+        EXPECT_EQ(Bytes(stream.begin(), stream.begin() + static_cast<long>(fits)),
+                  Bytes(expected.begin(), expected.begin() + static_cast<long>(fits)));
+        EXPECT_EQ(std::count(stream.begin() + static_cast<long>(fits), stream.end(), 0xEE),
+                  static_cast<long>(stream.size() - fits));
+    };
+    for (size_t length = 1; length <= 800; length += length < 70 ? 1 : 1 + random() % 9) {
+        for (size_t offset : {size_t{0}, size_t{1}, size_t{61}, size_t{62}, size_t{63}, size_t{64},
+                              size_t{65}, size_t{130} + random() % 64}) {
+            SCOPED_TRACE(testing::Message() << length << " at " << offset);
+            Bytes src(offset);
+            for (auto& b : src)
+                b = static_cast<unsigned char>(random());
+            src.insert(src.end(), length, 0x20);
+            for (size_t tail = random() % 3 == 0 ? 0 : random() % 100; tail > 0; --tail)
+                src.push_back(static_cast<unsigned char>(random()));
+            check(src);
+        }
+    }
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        Bytes src(1 + random() % 5000);
+        for (size_t k = 0; k < src.size(); ++k) {
+            src[k] = static_cast<unsigned char>(random());
+            if (k > 0 && random() % 7 == 0) src[k] = src[k - 1];  // pairs, some threes
+        }
+        check(src);
+    }
+}
+
+TEST(Compress, NeighbourMasksAgree) {
+    std::mt19937 random(3);
+    Bytes bytes(65);
+    for (int round = 0; round < 2000; ++round) {
+        for (size_t k = 0; k < bytes.size(); ++k) {
+            bytes[k] = static_cast<unsigned char>(random() % (1 + round % 4));
+            if (round % 5 == 0) bytes[k] = static_cast<unsigned char>(random());
+        }
+        uint64_t expected = 0;
+        for (int k = 0; k < 64; ++k) {
+            if (bytes[static_cast<size_t>(k)] == bytes[static_cast<size_t>(k) + 1])
+                expected |= uint64_t{1} << k;
+        }
+        ASSERT_EQ(tq::EqualNextMaskPortable(bytes.data()), expected);
+        ASSERT_EQ(tq::EqualNextMask(bytes.data()), expected);
     }
 }
 

@@ -2,6 +2,7 @@
 // and a plain model of the quicksort partition.
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -165,6 +166,44 @@ TEST_F(KvArrayTest, SearchAndSortedInsertFollowTheMidpointRule) {
     EXPECT_EQ(dups.SortedInsert(&two, &index, 1, 1), -2106);
     EXPECT_EQ(dups.Sort(0), -2106);
     EXPECT_EQ(dups.Merge(&list, 0), -507);
+}
+
+// The contiguous lists search their storage directly; the probes, and so the
+// element found among equal keys, stay those of the base's search.
+TEST_F(KvArrayTest, ListSearchesProbeLikeTheBase) {
+    struct BaseSearch : KvCList {
+        using KvCList::KvCList;
+        int Search(void const* key, uint32_t* index, void* out) const override {
+            return KvVArray::Search(key, index, out);
+        }
+    };
+    std::mt19937 rng(9);
+    for (int round = 0; round < 60; ++round) {
+        const int size = round == 0 ? 0 : int(rng() % 3000), keys = 1 + int(rng() % 200);
+        std::vector<Item> items(size);
+        for (int k = 0; k < size; ++k)
+            items[k] = {int32_t(rng() % keys), k};
+        std::sort(items.begin(), items.end(), [](Item a, Item b) { return a.key < b.key; });
+        KvCList contiguous = MakeList(items);
+        BaseSearch base(sizeof(Item));
+        KvLList file(sizeof(Item));
+        for (KvVArray* list : {static_cast<KvVArray*>(&base), static_cast<KvVArray*>(&file)}) {
+            list->SetCompareFunction(CompareKeys);
+            for (Item const& item : items)
+                ASSERT_EQ(list->Insert(list->GetCount(), &item), 0);
+        }
+        for (int probe = 0; probe < 200; ++probe) {
+            Item key{int32_t(rng() % (keys + 2)) - 1, -1}, out[3] = {};
+            uint32_t index[3] = {7, 7, 7};
+            const int result = base.Search(&key, &index[0], &out[0]);
+            EXPECT_EQ(contiguous.Search(&key, &index[1], &out[1]), result);
+            EXPECT_EQ(file.Search(&key, &index[2], &out[2]), result);
+            EXPECT_EQ(index[1], index[0]);
+            EXPECT_EQ(index[2], index[0]);
+            EXPECT_EQ(out[1], out[0]);
+            EXPECT_EQ(out[2], out[0]);
+        }
+    }
 }
 
 TEST_F(KvArrayTest, RandomEditsMatchAVector) {

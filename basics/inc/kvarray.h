@@ -102,6 +102,11 @@ public:
 protected:
     KvVArray& operator=(KvVArray const& other) = default;
 
+    // Search over elements that lie back to back from `elements`: the same
+    // probes and results, without a virtual call per probe.
+    int SearchContiguous(void const* key, uint32_t* index, void* out,
+                         unsigned char const* elements) const;
+
     KvArrayCompareFunction compare_;
     uint32_t count_;
     uint16_t elementSize_;
@@ -145,6 +150,8 @@ public:
     int Insert(uint32_t index, void const* element) override;
     int Update(uint32_t index, void const* element) override;
     int Delete(uint32_t index, int shrink) override;
+    // The base's search, over the block.
+    int Search(void const* key, uint32_t* index, void* out) const override;
     // Takes the source's element size, maximum count, capacity and elements;
     // the compare function stays. Only from another KvCList.
     int Copy(KvVArray const* source) override;
@@ -152,6 +159,7 @@ public:
 private:
     size_t Bytes(uint32_t slots) const { return size_t{slots} * elementSize_; }
     void FreeBlock();
+    int InsertSlow(uint32_t index, void const* element);
 
     uint16_t maxCount_ = 0;
     uint16_t capacity_ = 0;
@@ -197,6 +205,8 @@ public:
     int Insert(uint32_t index, void const* element) override;
     int Update(uint32_t index, void const* element) override;
     int Delete(uint32_t index, int shrink) override;
+    // The base's search, over the stored bytes.
+    int Search(void const* key, uint32_t* index, void* out) const override;
     // Takes the source's element size, count, capacity and stored bytes; the
     // compare function stays. Only from another memory-file list.
     int Copy(KvVArray const* source) override;
@@ -219,6 +229,7 @@ public:
 private:
     int Resize(uint64_t bytes);
     void Shrink(uint64_t bytes);
+    int InsertSlow(uint32_t index, void const* element);
     uint64_t Bytes(uint64_t slots) const { return slots * elementSize_; }
     uint64_t StoredBytes() const;
     unsigned char* Storage() const;

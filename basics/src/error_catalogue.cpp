@@ -11,7 +11,7 @@
 
 namespace {
 
-// Sorted by code, strictly ascending: the lookup below searches by halving.
+// Sorted by code, strictly ascending (KvErrorCatalogue hands it out so).
 // clang-format off
 constexpr KvErrorEntry kCatalogue[] = {
     // Online versioning (-7310 to -7300)
@@ -595,6 +595,42 @@ static_assert(StrictlyAscending(), "catalogue codes must be unique and in ascend
 static_assert(LongestText() == KV_ERROR_MAX_TEXT, "KV_ERROR_MAX_TEXT must match the catalogue");
 static_assert(ShadowsNoQueryLanguageCode(), "query-language codes share one text");
 
+// An index of the catalogue by code: an open-addressed table of entry
+// numbers, twice as large as the catalogue, probed linearly from the code's
+// hash. Built at compile time; a lookup mostly takes one probe.
+constexpr size_t kIndexSize = 4096;
+constexpr uint16_t kNoEntry = 0xFFFF;
+static_assert(kIndexSize >= 2 * kCatalogueSize, "the index needs room to spare");
+
+constexpr size_t Slot(int32_t code) {
+    return (static_cast<uint32_t>(code) * 0x9E3779B1u) >> 20;  // top 12 bits
+}
+
+struct CatalogueIndex {
+    uint16_t entry[kIndexSize];
+    size_t longestProbe;
+};
+
+constexpr CatalogueIndex MakeIndex() {
+    CatalogueIndex index{};
+    for (uint16_t& e : index.entry)
+        e = kNoEntry;
+    for (size_t i = 0; i < kCatalogueSize; ++i) {
+        size_t slot = Slot(kCatalogue[i].code);
+        size_t probes = 1;
+        while (index.entry[slot] != kNoEntry) {
+            slot = (slot + 1) % kIndexSize;
+            ++probes;
+        }
+        index.entry[slot] = static_cast<uint16_t>(i);
+        index.longestProbe = std::max(index.longestProbe, probes);
+    }
+    return index;
+}
+
+constexpr CatalogueIndex kIndex = MakeIndex();
+static_assert(kIndex.longestProbe <= 8, "the hash spreads the codes badly");
+
 constexpr const char kQueryLanguageText[] =
     "To get the OQL-Errors, use GetOqlErrMsg(...) at one of the OQL-Interface-Classes";
 
@@ -607,9 +643,9 @@ const KvErrorEntry* KvErrorCatalogue(size_t* count) {
 
 const char* KvErrorCatalogueText(int code) {
     if (KvIsQueryLanguageCode(code)) return kQueryLanguageText;
-    const KvErrorEntry* end = kCatalogue + kCatalogueSize;
-    const KvErrorEntry* found = std::lower_bound(
-        kCatalogue, end, code, [](const KvErrorEntry& entry, int key) { return entry.code < key; });
-    if (found == end || found->code != code) return nullptr;
-    return found->text;
+    for (size_t slot = Slot(code);; slot = (slot + 1) % kIndexSize) {
+        const uint16_t entry = kIndex.entry[slot];
+        if (entry == kNoEntry) return nullptr;
+        if (kCatalogue[entry].code == code) return kCatalogue[entry].text;
+    }
 }

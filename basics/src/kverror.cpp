@@ -75,23 +75,28 @@ const char* LoginText(int code) {
 
 }  // namespace
 
+namespace {
+
+// Texts are looked up in this order: the query-language codes (the module
+// callback is not asked for these), the module callback, the catalogue.
+const char* TextOf(int code) {
+    if (KvIsQueryLanguageCode(code)) return KvErrorCatalogueText(code);
+    const char* text = KvModuleErrorCallbackList::GetInstance().GetError(code);
+    if (text == nullptr) text = KvErrorCatalogueText(code);
+    if (text == nullptr) text = (code >= 1 && code <= 999) ? "count" : "unknown error";
+    return text;
+}
+
+}  // namespace
+
 const char* KvError(char* buf, const char* prefix, int code, int textOnly) {
     if (code == 0) {
         if (textOnly) return "ok";
         if (prefix != nullptr) return Emit(buf, errorBuffer, prefix, "%s : ok", prefix);
         return Emit(buf, errorBuffer, prefix, "0");
     }
-
-    const char* text = nullptr;
-    if (KvIsQueryLanguageCode(code)) {
-        text = KvErrorCatalogueText(code);  // the module callback is not asked for these
-    } else {
-        text = KvModuleErrorCallbackList::GetInstance().GetError(code);
-        if (text == nullptr) text = KvErrorCatalogueText(code);
-        if (text == nullptr) text = (code >= 1 && code <= 999) ? "count" : "unknown error";
-    }
-    if (textOnly) return text;
-    return WriteResult(buf, errorBuffer, prefix, code, text);
+    if (textOnly) return TextOf(code);
+    return WriteResult(buf, errorBuffer, prefix, code, TextOf(code));
 }
 
 const char* KvLoginError(char* buf, const char* prefix, int code, int textOnly) {

@@ -26,13 +26,8 @@ void tq::DetachStatisticsMirror() {
 KvStatistics::KvStatistics() : enabled(0), counters{} {}
 
 void KvStatistics::Change(int index, int32_t delta) {
-    // Wrapping 32-bit arithmetic, done unsigned.
-    std::atomic_ref<int32_t> local(counters[index]);
-    int32_t old = local.load(std::memory_order_relaxed);
-    while (!local.compare_exchange_weak(
-        old, static_cast<int32_t>(static_cast<uint32_t>(old) + static_cast<uint32_t>(delta)),
-        std::memory_order_relaxed)) {
-    }
+    // Atomic arithmetic on signed integers wraps (no overflow), in one step.
+    std::atomic_ref<int32_t>(counters[index]).fetch_add(delta, std::memory_order_relaxed);
     if (int32_t* slot = g_slots[index].load(std::memory_order_relaxed)) {
         std::atomic_ref<int32_t>(*slot).fetch_add(delta, std::memory_order_relaxed);
     }

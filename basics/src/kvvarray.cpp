@@ -38,28 +38,38 @@ int KvVArray::SortedInsert(void const* key, uint32_t* index, int allowDuplicates
     return Insert(*position, copyKey != 0 ? key : nullptr);
 }
 
-int KvVArray::Search(void const* key, uint32_t* index, void* out) const {
-    if (compare_ == nullptr) return KV_ARRAY_NO_COMPARE;
+namespace {
+
+// Binary search by halving: the probe at the middle of lo .. hi decides which
+// half goes on, until a probe compares equal or the range is empty.
+// elementAt(i) gives the address of element i. (The bounds move by a branch:
+// a processor that guesses it fetches the next probe early, which pays more
+// than a branch-free update that waits for every comparison.)
+template <typename ElementAt>
+int SearchWith(KvVArray const* array, KvArrayCompareFunction compare, uint32_t count,
+               void const* key, uint32_t* index, void* out, ElementAt elementAt) {
+    if (compare == nullptr) return KV_ARRAY_NO_COMPARE;
     if (index != nullptr) *index = 0;
     // Signed 64-bit bounds: hi may drop below lo (and below 0) without wrapping.
     int64_t lo = 0;
-    int64_t hi = int64_t{count_} - 1;
+    int64_t hi = int64_t{count} - 1;
     if (hi < 0) return KV_ARRAY_INDEX;
 
+    void* const probeKey = const_cast<void*>(key);
     int64_t mid = 0;
     int r = 0;
     int result = KV_ARRAY_INDEX;
     for (;;) {
         mid = (lo + hi) >> 1;
-        r = Compare(key, Element(static_cast<uint32_t>(mid)));
+        r = compare(array, probeKey, elementAt(static_cast<uint32_t>(mid)));
+        if (r == 0) {
+            result = KV_ARRAY_OK;
+            break;
+        }
         if (r < 0) {
             hi = mid - 1;
         } else {
             lo = mid + 1;
-        }
-        if (r == 0) {
-            result = KV_ARRAY_OK;
-            break;
         }
         if (lo > hi) break;
     }
@@ -67,9 +77,24 @@ int KvVArray::Search(void const* key, uint32_t* index, void* out) const {
     if (r > 0) ++mid;
     if (index != nullptr) *index = static_cast<uint32_t>(mid);
     if (out != nullptr && result == KV_ARRAY_OK) {
-        std::memmove(out, Element(static_cast<uint32_t>(mid)), elementSize_);
+        std::memmove(out, elementAt(static_cast<uint32_t>(mid)), array->GetElementSize());
     }
     return result;
+}
+
+}  // namespace
+
+int KvVArray::Search(void const* key, uint32_t* index, void* out) const {
+    return SearchWith(this, compare_, count_, key, index, out,
+                      [this](uint32_t i) { return Element(i); });
+}
+
+int KvVArray::SearchContiguous(void const* key, uint32_t* index, void* out,
+                               unsigned char const* elements) const {
+    const size_t size = elementSize_;
+    return SearchWith(this, compare_, count_, key, index, out, [elements, size](uint32_t i) {
+        return const_cast<unsigned char*>(elements) + size * i;
+    });
 }
 
 int KvVArray::SearchAt(uint32_t index, void* key, void* out) const {

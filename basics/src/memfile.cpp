@@ -267,7 +267,7 @@ unsigned int MemFile::Write(unsigned int value, int& status) {
         status = KV_MEMFILE_BEYOND_ALLOCATED;  // the position stands outside the block
         return 4;
     }
-    LongStore(buffer + position, &value, KV_FORMAT_HOST, 1);
+    std::memcpy(buffer + position, &value, sizeof value);  // host order, without a call
     position += 4;
     return 4;
 }

@@ -51,7 +51,9 @@ bool Map(int fd, size_t size, bool writable, SharedBlock* block) {
 }  // namespace
 
 std::string SharedObjectName(const char* name) {
-    return "/" + PlainName(name);
+    std::string posix = "/";  // (not "/" + ...: gcc 12 warns falsely on that once inlined)
+    posix += PlainName(name);
+    return posix;
 }
 
 bool CreateSharedBlock(const char* name, size_t size, SharedBlock* block) {
