@@ -20,7 +20,9 @@ class KvLinkedList;
 class KVBASICS_API KvLinkedListItem {
 public:
     KvLinkedListItem() : previous_(nullptr), next_(nullptr) {}
+    /// A copy starts unlinked.
     KvLinkedListItem(const KvLinkedListItem&) : previous_(nullptr), next_(nullptr) {}
+    /// Keeps the target's links.
     KvLinkedListItem& operator=(const KvLinkedListItem&) { return *this; }
     /// Unlinks the item (see UnLink).
     virtual ~KvLinkedListItem();
@@ -30,7 +32,9 @@ public:
     /// through the list's own operations.
     void UnLink();
 
+    /// The item before this one, or null.
     KvLinkedListItem* Previous() const { return previous_; }
+    /// The item after this one, or null.
     KvLinkedListItem* Next() const { return next_; }
 
 private:
@@ -50,13 +54,18 @@ public:
     /// Destroys the items still in the list.
     virtual ~KvLinkedList();
 
+    /// Links item (taking ownership) in front of the first item.
     void InsertFirst(KvLinkedListItem* item);
+    /// Links item (taking ownership) behind the last item.
     void Append(KvLinkedListItem* item);
-    /// Take the first (last) item out and keep it alive; nothing when empty.
+    /// Takes the first item out and keeps it alive (the caller owns it);
+    /// nothing when empty.
     void RemoveFirst();
+    /// The same for the last item.
     void RemoveLast();
-    /// Take the first (last) item out and destroy it; nothing when empty.
+    /// Takes the first item out and destroys it; nothing when empty.
     void DeleteFirst();
+    /// The same for the last item.
     void DeleteLast();
     /// Destroys every item, first to last.
     void Clear();
@@ -66,7 +75,9 @@ public:
     /// RemoveItem, then destroys item when it was found.
     int DeleteItem(KvLinkedListItem* item);
 
+    /// The first item, or null when the list is empty.
     KvLinkedListItem* First() const { return first_; }
+    /// The last item, or null when the list is empty.
     KvLinkedListItem* Last() const { return last_; }
 
 private:
@@ -79,9 +90,12 @@ private:
 class KVBASICS_API KvSimpleLinkedListItem {
 public:
     KvSimpleLinkedListItem() : next_(nullptr) {}
+    /// A copy starts unlinked.
     KvSimpleLinkedListItem(const KvSimpleLinkedListItem&) : next_(nullptr) {}
+    /// Keeps the target's link.
     KvSimpleLinkedListItem& operator=(const KvSimpleLinkedListItem&) { return *this; }
 
+    /// The next item, or null.
     KvSimpleLinkedListItem* Next() const { return next_; }
 
 private:
@@ -99,15 +113,19 @@ public:
     /// Leaves the items alone.
     ~KvSimpleLinkedList() = default;
 
+    /// Links item in front of the head; the caller keeps ownership.
     void InsertFirst(KvSimpleLinkedListItem* item);
     /// Walks to the end of the list.
     void Append(KvSimpleLinkedListItem* item);
-    /// Each returns the item taken out with its link cleared, or null when the
-    /// list is empty or, for RemoveItem, item is not in the list.
+    /// Takes the head out: returns it with its link cleared, or null when the
+    /// list is empty.
     KvSimpleLinkedListItem* RemoveFirst();
+    /// The same for the last item.
     KvSimpleLinkedListItem* RemoveLast();
+    /// The same for item; null when item is not in the list.
     KvSimpleLinkedListItem* RemoveItem(KvSimpleLinkedListItem* item);
 
+    /// The first item, or null when the list is empty.
     KvSimpleLinkedListItem* Head() const { return head_; }
 
 private:
@@ -145,11 +163,11 @@ public:
     /// invalid. The node size and the counters are kept.
     void DeallocateBuffers();
 
-    uint32_t NodeSize() const { return nodeSize_; }
-    uint32_t BuffersAdded() const { return buffersAdded_; }
-    uint32_t BuffersFreed() const { return buffersFreed_; }
-    uint32_t NodesTaken() const { return nodesTaken_; }
-    uint32_t NodesGivenBack() const { return nodesGivenBack_; }
+    uint32_t NodeSize() const { return nodeSize_; }              ///< bytes of one node
+    uint32_t BuffersAdded() const { return buffersAdded_; }      ///< buffers allocated so far
+    uint32_t BuffersFreed() const { return buffersFreed_; }      ///< buffers released so far
+    uint32_t NodesTaken() const { return nodesTaken_; }          ///< GetNode calls
+    uint32_t NodesGivenBack() const { return nodesGivenBack_; }  ///< non-null PutNode calls
 
 private:
     struct Record;  ///< (next record, buffer or node)
@@ -183,13 +201,16 @@ public:
     _KvBitString& operator=(const _KvBitString&) = delete;
     ~_KvBitString();
 
+    /// The number of bits.
     unsigned int Length() const { return length_; }
     /// The number of bits set among bits 0 .. Length() - 1.
     unsigned int GetNum() const { return setCount_; }
     /// The storage, Length() / 8 + 1 bytes.
     const unsigned char* Bits() const { return bits_; }
 
+    /// Sets bit i; 0 or -2005.
     int Set(unsigned int i);
+    /// Clears bit i; 0 or -2005.
     int Reset(unsigned int i);
     /// value = the bit masked in place: 1 << (i % 8) when set, 0 when clear.
     int Get(unsigned int i, int& value) const;
@@ -197,6 +218,7 @@ public:
     int Flip(unsigned int i, int& previous);
     /// Sets every storage byte to 0xFF, spare bits included.
     int SetAll();
+    /// Clears every storage byte; 0.
     int ResetAll();
 
     /// Sets bits start .. start + count - 1 if all of them are clear. When one
