@@ -27,7 +27,10 @@ class KVBASICS_API MemFile {
 public:
     /// segmentSize rounds down to a power of two (0 and 1 give 1-byte segments).
     explicit MemFile(int size = 0, int segmentSize = 8);
+    /// A deep copy of other's logical bytes (empty when the heap refuses).
     MemFile(const MemFile& other);
+    /// Replaces the contents with a copy of other's logical bytes; on a refused
+    /// block the file keeps its old bytes. The position becomes 0.
     MemFile& operator=(const MemFile& other);
     virtual ~MemFile();
 
@@ -72,6 +75,7 @@ public:
     int Delete(unsigned int offset, unsigned int length);
     /// Swaps the contents of two files.
     void Exchange(MemFile* other);
+    /// Address of segment n; n must be below GetSegmentCount() (not checked).
     unsigned char* GetSegment(unsigned int n);
     /// Sets the bytes from `from` to the logical end to value.
     void InitializeWith(unsigned char value, int from);
@@ -82,22 +86,26 @@ public:
     /// clipped at the logical end, continuing from *running.
     unsigned int CheckSum(unsigned int offset, unsigned int length, unsigned int* running) const;
 
+    /// The block, owned by the file (null while nothing is allocated); valid
+    /// until the next operation that resizes the file.
     unsigned char* GetBuffer() const { return buffer; }
-    int GetLogicalSize() const { return logicalSize; }
-    int GetPosition() const { return position; }
+    int GetLogicalSize() const { return logicalSize; }  ///< bytes in the file
+    int GetPosition() const { return position; }        ///< the current position
+    /// Bytes of the block: segment count times segment size.
     int GetAllocatedSize() const { return static_cast<int>(AllocatedBytes()); }
-    int GetSegmentCount() const { return segmentCount; }
-    int GetSegmentShift() const { return segmentShift; }
+    int GetSegmentCount() const { return segmentCount; }  ///< segments in the block
+    int GetSegmentShift() const { return segmentShift; }  ///< log2 of the segment size
 
 protected:
+    /// Bytes of the block, without overflow.
     int64_t AllocatedBytes() const { return int64_t{segmentCount} << segmentShift; }
 
-    unsigned char* buffer;
-    int32_t logicalSize;
-    mutable int32_t position;  ///< const operations move it too
-    int16_t segmentCount;
-    uint8_t segmentShift;
-    uint8_t initialSegmentShift;
+    unsigned char* buffer;        ///< the heap block, or null
+    int32_t logicalSize;          ///< bytes in the file
+    mutable int32_t position;     ///< const operations move it too
+    int16_t segmentCount;         ///< segments in the block
+    uint8_t segmentShift;         ///< log2 of the segment size now
+    uint8_t initialSegmentShift;  ///< log2 of the segment size given at construction
 };
 
 // ---------------------------------------------------------------------------
@@ -147,62 +155,81 @@ KVBASICS_API int DSlen(unsigned char* src, int srcLen);
 // Widths: char 1, short 2, int, unsigned and long 4, O_8B (8-byte integer) 8,
 // float 4 and double 8 (IEEE 754).
 
-inline constexpr unsigned char KV_FORMAT_HOST = 1;
-inline constexpr unsigned char KV_FORMAT_PORTABLE = 2;
+inline constexpr unsigned char KV_FORMAT_HOST = 1;      ///< the host's own byte order
+inline constexpr unsigned char KV_FORMAT_PORTABLE = 2;  ///< the portable, big-endian order
 
 /// A plain copy of count bytes; the format has no effect.
 KVBASICS_API unsigned int CharStore(void* dst, const void* src, unsigned char format,
                                     unsigned int count);
+/// Converts count 2-byte integers between host order and format's order.
 KVBASICS_API unsigned int ShortStore(void* dst, const void* src, unsigned char format,
                                      unsigned int count);
+/// Converts count 4-byte integers (long in the stored image).
 KVBASICS_API unsigned int LongStore(void* dst, const void* src, unsigned char format,
                                     unsigned int count);
+/// Converts count 8-byte integers.
 KVBASICS_API unsigned int O_8BStore(void* dst, const void* src, unsigned char format,
                                     unsigned int count);
+/// Converts count ints from host memory into the image.
 KVBASICS_API unsigned int IntStore(void* dst, const void* src, unsigned char format,
                                    unsigned int count);
+/// Converts count ints from the image into host memory.
 KVBASICS_API unsigned int IntLoad(void* dst, const void* src, unsigned char format,
                                   unsigned int count);
+/// Converts count unsigned ints from host memory into the image.
 KVBASICS_API unsigned int UnsignedStore(void* dst, const void* src, unsigned char format,
                                         unsigned int count);
+/// Converts count unsigned ints from the image into host memory.
 KVBASICS_API unsigned int UnsignedLoad(void* dst, const void* src, unsigned char format,
                                        unsigned int count);
-/// Either direction (reversing is its own inverse).
+/// Converts count floats, in either direction (reversing is its own inverse).
 KVBASICS_API unsigned int FloatStore(void* dst, const void* src, unsigned char format,
                                      unsigned int count);
+/// Converts count doubles, in either direction.
 KVBASICS_API unsigned int DoubleStore(void* dst, const void* src, unsigned char format,
                                       unsigned int count);
 
-/// One value; they return the width.
+/// One 2-byte integer; returns 2.
 KVBASICS_API unsigned int ShortStoreOne(void* dst, const void* src, unsigned char format);
+/// One 4-byte integer; returns 4.
 KVBASICS_API unsigned int LongStoreOne(void* dst, const void* src, unsigned char format);
+/// One 8-byte integer; returns 8.
 KVBASICS_API unsigned int O_8BStoreOne(void* dst, const void* src, unsigned char format);
 
-/// Bytes that count values take in a stored image; value and both formats
-/// have no effect.
+// Bytes that count values take in a stored image; value and both formats
+// have no effect.
+
+/// count bytes.
 KVBASICS_API unsigned int CharSizeGet(const void* value, unsigned char, unsigned char,
                                       unsigned int count);
+/// 2 * count bytes.
 KVBASICS_API unsigned int ShortSizeGet(const void* value, unsigned char, unsigned char,
                                        unsigned int count);
+/// 4 * count bytes.
 KVBASICS_API unsigned int IntSizeGet(const void* value, unsigned char, unsigned char,
                                      unsigned int count);
+/// 4 * count bytes.
 KVBASICS_API unsigned int LongSizeGet(const void* value, unsigned char, unsigned char,
                                       unsigned int count);
+/// 8 * count bytes.
 KVBASICS_API unsigned int O_8BSizeGet(const void* value, unsigned char, unsigned char,
                                       unsigned int count);
+/// 4 * count bytes.
 KVBASICS_API unsigned int FloatSizeGet(const void* value, unsigned char, unsigned char,
                                        unsigned int count);
+/// 8 * count bytes.
 KVBASICS_API unsigned int DoubleSizeGet(const void* value, unsigned char, unsigned char,
                                         unsigned int count);
 
-/// A null (absent) value takes as many bytes as a present one.
-KVBASICS_API unsigned int CharNullSizeGet(unsigned int count);
-KVBASICS_API unsigned int ShortNullSizeGet(unsigned int count);
-KVBASICS_API unsigned int IntNullSizeGet(unsigned int count);
-KVBASICS_API unsigned int LongNullSizeGet(unsigned int count);
-KVBASICS_API unsigned int O_8BNullSizeGet(unsigned int count);
-KVBASICS_API unsigned int FloatNullSizeGet(unsigned int count);
-KVBASICS_API unsigned int DoubleNullSizeGet(unsigned int count);
+// A null (absent) value takes as many bytes as a present one.
+
+KVBASICS_API unsigned int CharNullSizeGet(unsigned int count);    ///< count bytes
+KVBASICS_API unsigned int ShortNullSizeGet(unsigned int count);   ///< 2 * count bytes
+KVBASICS_API unsigned int IntNullSizeGet(unsigned int count);     ///< 4 * count bytes
+KVBASICS_API unsigned int LongNullSizeGet(unsigned int count);    ///< 4 * count bytes
+KVBASICS_API unsigned int O_8BNullSizeGet(unsigned int count);    ///< 8 * count bytes
+KVBASICS_API unsigned int FloatNullSizeGet(unsigned int count);   ///< 4 * count bytes
+KVBASICS_API unsigned int DoubleNullSizeGet(unsigned int count);  ///< 8 * count bytes
 
 /// Character fields: len bytes of text padded on the right with blanks, no
 /// terminator.
@@ -214,22 +241,25 @@ KVBASICS_API void ldchar(char* field, int len, char* str);
 /// No terminator is written.
 KVBASICS_API void stchar(char* str, char* field, int len);
 
-/// Single floating-point values in the portable (big-endian) order.
-KVBASICS_API float ldfloat(char* src);
-KVBASICS_API void stfloat(float value, char* dst);
-KVBASICS_API double lddbl(char* src);
-KVBASICS_API void stdbl(double value, char* dst);
+// Single floating-point values in the portable (big-endian) order.
+
+KVBASICS_API float ldfloat(char* src);              ///< reads a float at src
+KVBASICS_API void stfloat(float value, char* dst);  ///< writes value at dst (4 bytes)
+KVBASICS_API double lddbl(char* src);               ///< reads a double at src
+KVBASICS_API void stdbl(double value, char* dst);   ///< writes value at dst (8 bytes)
+
 // ---------------------------------------------------------------------------
 // Memory queue and raw buffer
 // ---------------------------------------------------------------------------
 
 /// Results of the memory queue (positive 12006: delivered and compacted, but
 /// the smaller block was refused; the queue is consistent).
-inline constexpr int KV_MEMQUEUE_EMPTY = -12001;
-inline constexpr int KV_MEMQUEUE_GROW_FAILED = -12002;
-inline constexpr int KV_MEMQUEUE_TOO_FEW_BYTES = -12003;
-inline constexpr int KV_MEMQUEUE_GET_FAILED = -12004;
-inline constexpr int KV_MEMQUEUE_PUT_FAILED = -12005;
+inline constexpr int KV_MEMQUEUE_EMPTY = -12001;          ///< Get: nothing left to read
+inline constexpr int KV_MEMQUEUE_GROW_FAILED = -12002;    ///< Put: the queue cannot grow
+inline constexpr int KV_MEMQUEUE_TOO_FEW_BYTES = -12003;  ///< Get: fewer than n bytes left
+inline constexpr int KV_MEMQUEUE_GET_FAILED = -12004;     ///< Get: the bytes could not be copied
+inline constexpr int KV_MEMQUEUE_PUT_FAILED = -12005;     ///< Put: the bytes could not be copied
+/// Get: delivered and compacted, but the smaller block was refused.
 inline constexpr int KV_MEMQUEUE_SHRINK_REFUSED = 12006;
 
 /// A first-in, first-out byte queue: Put appends at the logical end, Get takes
@@ -237,21 +267,30 @@ inline constexpr int KV_MEMQUEUE_SHRINK_REFUSED = 12006;
 /// otherwise consumed bytes stay until Delete.
 class KVBASICS_API MemQueue : public MemFile {
 public:
+    /// An empty queue; compact nonzero makes it compacting.
     explicit MemQueue(unsigned short compact = 0);
+    /// A deep copy, head included.
     MemQueue(const MemQueue& other);
+    /// Replaces the contents with a copy of other's, head included.
     MemQueue& operator=(const MemQueue& other);
     ~MemQueue() override;
 
+    /// Appends n bytes from src: 0, KV_MEMQUEUE_GROW_FAILED or
+    /// KV_MEMQUEUE_PUT_FAILED.
     int Put(void* src, unsigned int n);
+    /// Takes n bytes from the head into dst: 0, KV_MEMQUEUE_EMPTY,
+    /// KV_MEMQUEUE_TOO_FEW_BYTES (nothing taken), KV_MEMQUEUE_GET_FAILED or
+    /// KV_MEMQUEUE_SHRINK_REFUSED.
     int Get(void* dst, unsigned int n);
     /// Drops the consumed bytes from newHead (at most the head) on; returns 0.
     int Delete(unsigned int newHead);
 
+    /// Offset of the next byte to read.
     unsigned int GetHead() const { return head; }
 
 protected:
-    uint32_t head;
-    uint16_t compact;
+    uint32_t head;     ///< offset of the next byte to read
+    uint16_t compact;  ///< nonzero for a compacting queue
 };
 
 /// Who owns the memory of a KvRawBuffer. Values other than 0 and 2 borrow.
@@ -266,16 +305,20 @@ enum KvRawBufferBehavior : int32_t {
 /// handler was called once.
 class KVBASICS_API KvRawBuffer {
 public:
+    /// A buffer over len bytes at data, copied, borrowed or adopted as
+    /// behaviour says; null data or length 0 give an empty buffer.
     KvRawBuffer(void* data, unsigned int len, KvRawBufferBehavior behaviour);
+    /// An owning buffer copies other's bytes; a borrowing one borrows them too.
     KvRawBuffer(const KvRawBuffer& other);
+    /// As the copy constructor, releasing what the target owned.
     KvRawBuffer& operator=(const KvRawBuffer& other);
     ~KvRawBuffer();
 
     /// Room for size bytes (the old content is not kept when it grows); the
     /// buffer then owns its memory. 0, or -2030 when the heap refused.
     int EnsureCapacity(unsigned int size);
-    void* GetBuf() const { return buffer; }
-    unsigned int GetBufLen() const { return length; }
+    void* GetBuf() const { return buffer; }            ///< the bytes, or null
+    unsigned int GetBufLen() const { return length; }  ///< their count
 
 private:
     bool Owns() const { return behaviour == KvRawBufferCopy || behaviour == KvRawBufferAdopt; }
