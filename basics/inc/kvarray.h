@@ -31,9 +31,10 @@ inline constexpr int KV_ARRAY_SORT_NO_MEMORY = -2030;
 /// No compare function is set.
 inline constexpr int KV_ARRAY_NO_COMPARE = -2106;
 
-/// Array kinds as GetType reports them. Copy works only within one kind.
-inline constexpr uint16_t KV_ARRAY_KIND_CONTIGUOUS = 1;
-inline constexpr uint16_t KV_ARRAY_KIND_MEMFILE = 2;
+// Array kinds as GetType reports them. Copy works only within one kind.
+
+inline constexpr uint16_t KV_ARRAY_KIND_CONTIGUOUS = 1;  ///< KvCList
+inline constexpr uint16_t KV_ARRAY_KIND_MEMFILE = 2;     ///< KvLList and SortList
 
 class KvVArray;
 
@@ -47,10 +48,14 @@ using KvArrayCompareFunction = int (*)(KvVArray const* array, void* a, void* b);
 /// The order of the virtual operations is part of the interface: keep it.
 class KVBASICS_API KvVArray {
 public:
+    /// An empty array of elements of elementSize bytes, without a compare
+    /// function.
     explicit KvVArray(uint16_t elementSize = 0);
+    /// Copies the element size, count and compare function (not the storage).
     KvVArray(KvVArray const& other);
     virtual ~KvVArray();
 
+    /// The array's kind: KV_ARRAY_KIND_CONTIGUOUS or KV_ARRAY_KIND_MEMFILE.
     virtual uint16_t GetType() const = 0;
     /// Most elements the array can ever hold; 0xFFFFFFFF means no limit.
     virtual uint32_t GetMaxCount() const;
@@ -60,6 +65,7 @@ public:
     virtual int Init(uint16_t elementSize, uint32_t count) = 0;
     /// Sets the reserved room.
     virtual int SizeSet(uint32_t count) = 0;
+    /// Removes every element.
     virtual void Clear() = 0;
     /// Copies element index to out.
     virtual int Get(uint32_t index, void* out) const = 0;
@@ -70,6 +76,8 @@ public:
     /// Inserts before index (index = count appends); a null element leaves the
     /// new slot's bytes unset.
     virtual int Insert(uint32_t index, void const* element) = 0;
+    /// Overwrites element index with element (null leaves it alone); 0, or -502
+    /// when index is not below the count.
     virtual int Update(uint32_t index, void const* element) = 0;
     /// Removes element index; shrink lets the array give back room.
     virtual int Delete(uint32_t index, int shrink) = 0;
@@ -95,17 +103,20 @@ public:
     /// Not supported: -507.
     virtual int Merge(KvVArray const* other, uint16_t mode);
 
-    uint32_t GetCount() const { return count_; }
-    uint16_t GetElementSize() const { return elementSize_; }
+    uint32_t GetCount() const { return count_; }              ///< elements in the array
+    uint16_t GetElementSize() const { return elementSize_; }  ///< bytes of one element
+    /// The compare function of the ordered operations, or null.
     KvArrayCompareFunction GetCompareFunction() const { return compare_; }
+    /// Sets the compare function (null unsets it).
     void SetCompareFunction(KvArrayCompareFunction compare) { compare_ = compare; }
 
 protected:
+    /// Copies the element size, count and compare function.
     KvVArray& operator=(KvVArray const& other) = default;
 
-    KvArrayCompareFunction compare_;
-    uint32_t count_;
-    uint16_t elementSize_;
+    KvArrayCompareFunction compare_;  ///< null until set
+    uint32_t count_;                  ///< elements in the array
+    uint16_t elementSize_;            ///< bytes of one element
 
 private:
     int Compare(void const* a, void const* b) const;
@@ -120,6 +131,7 @@ private:
 /// memory handler before -501 is returned, and leaves the list as it was.
 class KVBASICS_API KvCList : public KvVArray {
 public:
+    /// The most elements a contiguous list holds.
     static constexpr uint16_t kMaxCount = 32767;
 
     /// Runs Init(elementSize, capacity); *result receives its code.
@@ -177,8 +189,11 @@ public:
     /// returns goes back there with delete. A refused block calls the memory
     /// handler once, then throws std::bad_alloc.
     static void* operator new(size_t size);
+    /// Placement new: builds the list at place.
     static void* operator new(size_t, void* place) noexcept { return place; }
+    /// Gives the list's memory back to the library's heap.
     static void operator delete(void* block) noexcept;
+    /// Placement delete: nothing to give back.
     static void operator delete(void*, void*) noexcept {}
 
     uint16_t GetType() const override;
@@ -231,8 +246,11 @@ private:
 /// A memory-file list that is given its compare function when it is built.
 class KVBASICS_API SortList : public KvLList {
 public:
+    /// An empty list with compare set, then KvLList::Init(elementSize,
+    /// capacity).
     explicit SortList(uint16_t elementSize = 0, KvArrayCompareFunction compare = nullptr,
                       uint32_t capacity = 0);
+    /// As KvLList's copy constructor.
     SortList(SortList const& other) = default;
 
     using KvLList::Init;

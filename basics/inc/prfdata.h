@@ -61,7 +61,11 @@ struct PRFITM {
 };
 
 /// Values of PRFITM::Type.
-enum : uint32_t { PRFITM_END = 0, PRFITM_OBJECT = 1, PRFITM_COUNTER = 2 };
+enum : uint32_t {
+    PRFITM_END = 0,      ///< ends the table
+    PRFITM_OBJECT = 1,   ///< a performance object
+    PRFITM_COUNTER = 2,  ///< a counter of the object before it
+};
 
 /// The item table and the block. One process-wide instance (sm_pPrfData) serves
 /// the statistics and the entry points; tests may build others over tables of
