@@ -43,7 +43,7 @@ int main() {
     // longest text.
     const char prefix[] = "accounts";
     char buffer[sizeof prefix + 3 + 12 + 4 + KV_ERROR_MAX_TEXT + 1];
-    for (int code : {0, kNoSuchAccount, kAccountLocked, -19500, KV_ARRAY_INDEX, -2030})
+    for (int code : {0, kNoSuchAccount, kAccountLocked, -19500, -2098, -2030})
         std::printf("%s\n", KvError(buffer, prefix, code, 0));
 
     // The text alone, without prefix and code.
