@@ -15,6 +15,10 @@ if [ -x "$prefix/bin/tqbs" ]; then
     grep -qx "path: */.*/lib/TQ110Tbs90x64.so" <<<"$described"
     grep -qx "module: *TQ110Tbs90x64" <<<"$described"
     grep -qx "description: *Tessaloquin Basic Algorithms" <<<"$described"
+    # Its manual page and bash completion.
+    test -s "$prefix/share/man/man1/tqbs.1"
+    test -s "$prefix/share/bash-completion/completions/tqbs"
+    bash -c "source '$prefix/share/bash-completion/completions/tqbs'; complete -p tqbs" >/dev/null
 fi
 
 export LD_LIBRARY_PATH="$prefix/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
