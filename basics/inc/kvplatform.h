@@ -132,7 +132,8 @@ KVBASICS_API void bksGetHiresTimeUTC(bdate& date, btime& time, int& nanoseconds)
 class KVBASICS_API KvTimer {
 public:
     virtual ~KvTimer();
-    /// The resolution of the timer's clock.
+    /// Ticks per second of the timer's clock; the base class, which measures
+    /// nothing (every reading 0), answers 0.
     virtual unsigned int TicksPerSecond();
     /// Starts an interval.
     virtual void Start();
