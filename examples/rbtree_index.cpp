@@ -133,8 +133,11 @@ int main() {
         std::fprintf(stderr, "rbtree_index: Nakamura not found\n");
         return 1;
     }
+    // Without an exact match the search answers KvCONT_MISSING and, with
+    // KvCONT_OR_HIGHER, leaves the iterator on the next higher entry.
     const int rc = index.SearchElement(&probe.Set("M"), nullptr, KvCONT_OR_HIGHER, nullptr, &it);
-    std::printf("first name from \"M\": %s (search result %d)\n", Current(it).name, rc);
+    if (rc != KvCONT_MISSING || it.status != 0) return 1;
+    std::printf("first name from \"M\": %s\n", Current(it).name);
 
     // Delete through the iterator, which then stands on the successor.
     index.SearchElement(&probe.Set("Duval"), nullptr, 0, nullptr, &it);
