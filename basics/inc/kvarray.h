@@ -12,7 +12,9 @@
 
 class MemFile;
 
-/// Result codes of the array operations.
+// Result codes of the array operations.
+
+/// Success.
 inline constexpr int KV_ARRAY_OK = 0;
 /// A block could not be grown, or a contiguous list is at its maximum count.
 inline constexpr int KV_ARRAY_NO_MEMORY = -501;

@@ -14,7 +14,8 @@
 // Memory file
 // ---------------------------------------------------------------------------
 
-/// Results of the memory file.
+// Results of the memory file.
+
 inline constexpr int KV_MEMFILE_NO_MEMORY = -10001;         ///< the heap refused a block
 inline constexpr int KV_MEMFILE_BEYOND_ALLOCATED = -10002;  ///< SetLogicalSize past the block
 
@@ -252,8 +253,9 @@ KVBASICS_API void stdbl(double value, char* dst);   ///< writes value at dst (8 
 // Memory queue and raw buffer
 // ---------------------------------------------------------------------------
 
-/// Results of the memory queue (positive 12006: delivered and compacted, but
-/// the smaller block was refused; the queue is consistent).
+// Results of the memory queue (positive 12006: delivered and compacted, but
+// the smaller block was refused; the queue is consistent).
+
 inline constexpr int KV_MEMQUEUE_EMPTY = -12001;          ///< Get: nothing left to read
 inline constexpr int KV_MEMQUEUE_GROW_FAILED = -12002;    ///< Put: the queue cannot grow
 inline constexpr int KV_MEMQUEUE_TOO_FEW_BYTES = -12003;  ///< Get: fewer than n bytes left
