@@ -1,5 +1,6 @@
-// The basics library of the Tessaloquin object-database runtime: include this
-// one header to use all of it.
+/// \file
+/// The basics library of the Tessaloquin object-database runtime: include this
+/// one header to use all of it.
 #ifndef KVBASICS_KVBASICS_H
 #define KVBASICS_KVBASICS_H
 

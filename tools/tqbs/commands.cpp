@@ -80,7 +80,9 @@ const Command kCommands[] = {
      "usage: tqbs info\n"
      "\n"
      "Shows the library's module name, description, five version numbers, build date\n"
-     "and compiler, as the library itself reports them.\n",
+     "and compiler, as the library itself reports them.\n"
+     "\n"
+     "Exit codes: 0 success, 2 usage error.\n",
      RunInfo, nullptr},
     {"error", "show the text of result codes, or search the error catalogue",
      "usage: tqbs error CODE...\n"
@@ -149,7 +151,9 @@ const Command kCommands[] = {
      "The statistics counters of a Tessaloquin server, as the platform's performance\n"
      "host shows them: a server enables them and counts into a shared block; the\n"
      "monitor loads this library as a performance extension and reads the block.\n"
-     "'tqbs perf COMMAND --help' describes one command.\n",
+     "'tqbs perf COMMAND --help' describes one command.\n"
+     "\n"
+     "Exit codes: 0 success, 1 failure, 2 usage error.\n",
      nullptr, kPerfCommands},
     {"demo", "run a simulated server that counts into the statistics",
      "usage: tqbs demo [--seconds N]\n"

@@ -1,6 +1,7 @@
 // tqbs: the command-line tool of the Tessaloquin basics library.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "command.h"
 
@@ -17,7 +18,7 @@ void PrintHelp(FILE* out) {
     for (const tqbs::Command* command = tqbs::kCommands; command->name != nullptr; ++command) {
         std::fprintf(out, "  %-10s %s\n", command->name, command->summary);
     }
-    std::fputs("\n'tqbs COMMAND --help' describes one command.\n", out);
+    std::fputs("\n'tqbs COMMAND --help' (or 'tqbs help COMMAND') describes one command.\n", out);
 }
 
 // A group of subcommands: argv[0] is the group's name, argv[1] the subcommand.
@@ -45,6 +46,17 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         PrintHelp(stderr);
         return tqbs::kUsage;
+    }
+    // 'tqbs help COMMAND [SUBCOMMAND]' is 'tqbs COMMAND [SUBCOMMAND] --help'.
+    std::vector<char*> helpArgs;
+    static char helpOption[] = "--help";
+    if (std::strcmp(argv[1], "help") == 0 && argc > 2) {
+        helpArgs.push_back(argv[0]);
+        helpArgs.insert(helpArgs.end(), argv + 2, argv + argc);
+        helpArgs.push_back(helpOption);
+        helpArgs.push_back(nullptr);
+        argc = static_cast<int>(helpArgs.size()) - 1;
+        argv = helpArgs.data();
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
         std::strcmp(argv[1], "help") == 0) {
