@@ -483,6 +483,50 @@ protected:
     KvEntryCache cache;
 };
 
+// Defined here so that a derived class whose type the caller knows gets its
+// CompareKey inlined into the descent.
+inline KvRBTree1Node* KvRBTree1::SearchNode(const void* key, KvRBTree1NodeStack& stack,
+                                            int& result) const {
+    stack.Reset();
+    result = 1;
+    // The top stays in a register across the compares.
+    KvRBTreeNode** top = stack.top;
+    if (last != nullptr && CompareKey(key, last->Element()) > 0) {
+        // Above every key: the new node goes right of the last one, at the
+        // end of the right spine.
+        for (KvRBTreeNode* n = root; n != nullptr; n = n->right)
+            *++top = n;
+        stack.top = top;
+        return nullptr;
+    }
+    KvRBTreeNode* n = root;
+    int order = 1;
+    while (n != nullptr) {
+        *++top = n;
+        const uintptr_t left = n->left & ~uintptr_t{1};  // without the colour bit
+        const uintptr_t right = reinterpret_cast<uintptr_t>(n->right);
+#if defined(__GNUC__)
+        // Both children are fetched while the key is compared; in a large
+        // tree every level would wait for memory otherwise.
+        __builtin_prefetch(reinterpret_cast<const void*>(left + KvRBTree1Node::kElementOffset));
+        __builtin_prefetch(reinterpret_cast<const void*>(right + KvRBTree1Node::kElementOffset));
+#endif
+        order = CompareKey(key, static_cast<KvRBTree1Node*>(n)->Element());
+        if (order == 0) break;
+#if defined(__GNUC__)
+        // A conditional move rather than a branch, which random keys would
+        // mispredict at every level.
+        const bool goLeft = __builtin_expect_with_probability(order < 0, 1, 0.5);
+#else
+        const bool goLeft = order < 0;
+#endif
+        n = reinterpret_cast<KvRBTreeNode*>(goLeft ? left : right);
+    }
+    stack.top = top;
+    result = order;
+    return static_cast<KvRBTree1Node*>(n);
+}
+
 // ---------------------------------------------------------------------------
 // One-entry container
 // ---------------------------------------------------------------------------

@@ -36,33 +36,6 @@ KvRBTree1::KvRBTree1(unsigned int elementSize, unsigned int entriesPerBlock)
 
 KvRBTree1::~KvRBTree1() = default;
 
-KvRBTree1Node* KvRBTree1::SearchNode(const void* key, KvRBTree1NodeStack& stack,
-                                     int& result) const {
-    stack.Reset();
-    result = 1;
-    // The top stays in a register: CompareKey is opaque to the compiler.
-    Node** top = stack.top;
-    if (last != nullptr && CompareKey(key, last->Element()) > 0) {
-        // Above every key: the new node goes right of the last one, at the
-        // end of the right spine.
-        for (Node* n = root; n != nullptr; n = Right(n))
-            *++top = n;
-        stack.top = top;
-        return nullptr;
-    }
-    Node* n = root;
-    int order = 1;
-    while (n != nullptr) {
-        *++top = n;
-        order = CompareKey(key, Tree1(n)->Element());
-        if (order == 0) break;
-        n = order < 0 ? Left(n) : Right(n);
-    }
-    stack.top = top;
-    result = order;
-    return Tree1(n);
-}
-
 KvRBTree1Node* KvRBTree1::AddNode(const void* key, KvRBTree1NodeStack& stack, int result) {
     KvRBTree1Node* parent = stack.TopNode();
     // The path must end at a free place of this tree, not at an equal key.
