@@ -87,8 +87,12 @@ int DiffRun::Settle(int side, int& state) {
         if (balance == nullptr) return KvCONT_NO_POSITION;
         *balance += side == 0 ? -1 : 1;
         if (*balance == 0) {
+            // A deletion that leaves the iterator off the end (as a tree
+            // iterator's does with the last entry) has still removed it.
             status = diffList_->DeleteElement(0, nullptr);
-            if (status < 0) return status;
+            if (status < 0 && status != KvCONT_BEFORE_FIRST && status != KvCONT_AFTER_LAST) {
+                return status;
+            }
             --parked_[side];
         }
     } else if (status != KvCONT_MISSING && status != KvCONT_MISSING_2) {
