@@ -460,8 +460,9 @@ public:
     // A key above the last one is placed with a single compare.
     KvRBTree1Node* SearchNode(const void* key, KvRBTree1NodeStack& stack, int& result) const;
     // Adds the key where the SearchNode that returned null for it left stack
-    // and result. Null, with the tree unchanged, when no memory is available
-    // or the path does not end at a free place of this tree.
+    // and result. Null, with the tree unchanged, when no memory is available,
+    // the path does not end at a free place of this tree, or the tree holds
+    // 2^31 - 1 nodes already (the most a path of 63 nodes can serve).
     KvRBTree1Node* AddNode(const void* key, KvRBTree1NodeStack& stack, int result);
     // Empties the tree; the node memory stays in the cache for reuse and no
     // element is visited.

@@ -85,7 +85,11 @@ int DiffRun::Settle(int side, int& state) {
     if (status >= 0) {
         int32_t* balance = diffList_->GetBalance();
         if (balance == nullptr) return KvCONT_NO_POSITION;
-        *balance += side == 0 ? -1 : 1;
+        int32_t updated;
+        if (__builtin_add_overflow(*balance, side == 0 ? -1 : 1, &updated)) {
+            return KvCONT_INTERNAL_ERROR;  // more equal elements than a balance counts
+        }
+        *balance = updated;
         if (*balance == 0) {
             // A deletion that leaves the iterator off the end (as a tree
             // iterator's does with the last entry) has still removed it.
