@@ -1,7 +1,8 @@
 // The container framework of the basics library: abstract containers,
 // iterators and parameter objects with a per-container table of element
-// functions, the entry cache and entry stack, and the red-black tree with its
-// iterator.
+// functions, the entry cache and entry stack, the red-black tree with its
+// iterator, the compact red-black tree, the one-entry container, the
+// container differ and the memory-file container.
 #ifndef KVBASICS_KVCONTAINER_H
 #define KVBASICS_KVCONTAINER_H
 
@@ -11,6 +12,7 @@
 #include "kvexport.h"
 
 class KvTransactionContext;  // the database kernel's, only stored and handed back
+class MemFile;
 class KvVContainer;
 class KvVIterator;
 class KvVParameter;
@@ -409,6 +411,278 @@ protected:
 private:
     friend class KvRBTree;
     KvRBTree* Tree() const { return static_cast<KvRBTree*>(container); }
+};
+
+// ---------------------------------------------------------------------------
+// Compact red-black tree
+// ---------------------------------------------------------------------------
+
+// A node of KvRBTree1: the tree links of KvRBTreeNode, then the neighbours in
+// key order, then the element at offset 32.
+struct KvRBTree1Node : KvRBTreeNode {
+    KvRBTree1Node* prev;  // next smaller key; null for the first node
+    KvRBTree1Node* next;  // next greater key; null for the last node
+
+    void* Element() { return reinterpret_cast<char*>(this) + kElementOffset; }
+    const void* Element() const { return reinterpret_cast<const char*>(this) + kElementOffset; }
+
+    static constexpr size_t kElementOffset = 32;
+};
+
+// The path of a search, from the root to the future parent or the node found;
+// owned by the caller, filled by SearchNode and consumed by AddNode.
+struct KvRBTree1NodeStack : KvRBTreeNodeStack {
+    KvRBTree1Node* TopNode() const { return static_cast<KvRBTree1Node*>(Top()); }
+};
+
+// A lean red-black tree outside the container framework: a derived class
+// builds elements from keys and compares keys with elements. Finding a key or
+// else adding it costs one descent (SearchNode, then AddNode on its path);
+// nodes are threaded in key order through prev/next. Entries are never
+// removed one by one; Clear recycles all of them.
+class KVBASICS_API KvRBTree1 {
+public:
+    KvRBTree1();  // (0, 0)
+    // entriesPerBlock 0 lets the entry cache choose.
+    KvRBTree1(unsigned int elementSize, unsigned int entriesPerBlock);
+    virtual ~KvRBTree1();
+    KvRBTree1(const KvRBTree1&) = delete;
+    KvRBTree1& operator=(const KvRBTree1&) = delete;
+
+    // Builds the element of a new node from the key.
+    virtual void InitElement(const void* key, void* element) = 0;
+    // Negative when the key sorts before the element, 0 when equal, positive
+    // when after.
+    virtual int CompareKey(const void* key, const void* element) const = 0;
+
+    // The node equal to the key, or null; either way stack holds the path
+    // walked and result the side (negative: left) where a new node belongs.
+    // A key above the last one is placed with a single compare.
+    KvRBTree1Node* SearchNode(const void* key, KvRBTree1NodeStack& stack, int& result) const;
+    // Adds the key where the SearchNode that returned null for it left stack
+    // and result. Null, with the tree unchanged, when no memory is available,
+    // the path does not end at a free place of this tree, or the tree holds
+    // 2^31 - 1 nodes already (the most a path of 63 nodes can serve).
+    KvRBTree1Node* AddNode(const void* key, KvRBTree1NodeStack& stack, int result);
+    // Empties the tree; the node memory stays in the cache for reuse and no
+    // element is visited.
+    void Clear();
+
+    uint32_t Count() const { return count; }
+    uint32_t ElementSize() const { return elementSize; }
+    KvRBTree1Node* Root() const { return root; }
+    KvRBTree1Node* First() const { return first; }
+    KvRBTree1Node* Last() const { return last; }
+    const KvEntryCache& Cache() const { return cache; }
+
+protected:
+    uint32_t count;
+    uint32_t elementSize;
+    KvRBTree1Node* root;
+    KvRBTree1Node* first;
+    KvRBTree1Node* last;
+    KvEntryCache cache;
+};
+
+// Defined here so that a derived class whose type the caller knows gets its
+// CompareKey inlined into the descent.
+inline KvRBTree1Node* KvRBTree1::SearchNode(const void* key, KvRBTree1NodeStack& stack,
+                                            int& result) const {
+    stack.Reset();
+    result = 1;
+    // The top stays in a register across the compares.
+    KvRBTreeNode** top = stack.top;
+    if (last != nullptr && CompareKey(key, last->Element()) > 0) {
+        // Above every key: the new node goes right of the last one, at the
+        // end of the right spine.
+        for (KvRBTreeNode* n = root; n != nullptr; n = n->right)
+            *++top = n;
+        stack.top = top;
+        return nullptr;
+    }
+    KvRBTreeNode* n = root;
+    int order = 1;
+    while (n != nullptr) {
+        *++top = n;
+        const uintptr_t left = n->left & ~uintptr_t{1};  // without the colour bit
+        const uintptr_t right = reinterpret_cast<uintptr_t>(n->right);
+#if defined(__GNUC__)
+        // Both children are fetched while the key is compared; in a large
+        // tree every level would wait for memory otherwise.
+        __builtin_prefetch(reinterpret_cast<const void*>(left + KvRBTree1Node::kElementOffset));
+        __builtin_prefetch(reinterpret_cast<const void*>(right + KvRBTree1Node::kElementOffset));
+#endif
+        order = CompareKey(key, static_cast<KvRBTree1Node*>(n)->Element());
+        if (order == 0) break;
+#if defined(__GNUC__)
+        // A conditional move rather than a branch, which random keys would
+        // mispredict at every level.
+        const bool goLeft = __builtin_expect_with_probability(order < 0, 1, 0.5);
+#else
+        const bool goLeft = order < 0;
+#endif
+        n = reinterpret_cast<KvRBTreeNode*>(goLeft ? left : right);
+    }
+    stack.top = top;
+    result = order;
+    return static_cast<KvRBTree1Node*>(n);
+}
+
+// ---------------------------------------------------------------------------
+// One-entry container
+// ---------------------------------------------------------------------------
+
+// Turns one caller-held key, with an optional data part and flags, into a
+// container whose iterator serves as the source of searches, insertions and
+// deletions. The container points at the caller's memory and owns nothing;
+// the key is its only entry and element.
+class KVBASICS_API KvOneEntryContainer : public KvVContainer {
+public:
+    explicit KvOneEntryContainer(const void* key = nullptr, const void* dat = nullptr,
+                                 unsigned int entryFlags = 0, unsigned int elementSize = 0);
+    ~KvOneEntryContainer() override;
+    KvOneEntryContainer(const KvOneEntryContainer&) = delete;
+    KvOneEntryContainer& operator=(const KvOneEntryContainer&) = delete;
+
+    unsigned short GetType() const override;
+    // Finds nothing: KvCONT_MISSING, and result (when given) stands behind
+    // the last entry.
+    int SearchElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
+                      KvVParameter* p2, KvVIterator* result) override;
+
+    // Points the container at a key (null: empty), a data part (null: none)
+    // and the entry's flags.
+    void SetEntry(const void* key, const void* dat = nullptr, unsigned int entryFlags = 0);
+    void SetKey(const void* key);
+    void SetDat(const void* dat) { this->dat = dat; }
+    void SetEntryFlags(unsigned int entryFlags) { this->entryFlags = entryFlags; }
+
+    const void* Key() const { return key; }
+    const void* Dat() const { return dat; }
+    uint32_t EntryFlags() const { return entryFlags; }
+
+protected:
+    const void* key;  // the entry, null when empty
+    const void* dat;
+    uint32_t entryFlags;
+
+private:
+    friend class KvOneEntryIterator;
+    void SetFunctions();
+};
+
+// The cursor of KvOneEntryContainer. Its status is its position: before the
+// entry (KvCONT_BEFORE_FIRST), on it (0) or behind it (KvCONT_AFTER_LAST).
+class KVBASICS_API KvOneEntryIterator : public KvVIterator {
+public:
+    KvOneEntryIterator(KvOneEntryContainer* container, KvTransactionContext* context);
+    ~KvOneEntryIterator() override;
+
+    unsigned short GetType() const override;
+    int First() override;
+    int Next() override;
+    int Prior() override;
+    int Last() override;
+    // The key; null with a negative status off the entry.
+    const void* GetEntry(int& status, KvVParameter* parameter) const override;
+    const void* GetKey(int& status, KvVParameter* parameter) const override;
+    // The data part; null with KvCONT_NO_DAT when there is none.
+    const void* GetDat(int& status, KvVParameter* parameter) const override;
+
+private:
+    const KvOneEntryContainer* Own() const;
+};
+
+// ---------------------------------------------------------------------------
+// Container differ and memory-file container
+// ---------------------------------------------------------------------------
+
+// The client's list of elements that did not match positionally, each with a
+// balance: -1 per unmatched element of the first sequence, +1 per one of the
+// second. The differ calls First and Next to walk it; SearchElement to stand
+// on the entry matching a source's element (KvCONT_MISSING or
+// KvCONT_MISSING_2 when there is none); InsertElement to add a source's
+// element with balance -1 when bit 0 of the second parameter's flags is 0,
+// +1 when it is 1; DeleteElement to remove the current entry.
+class KVBASICS_API KvDiffListIteratorInterface : public KvVIterator {
+public:
+    explicit KvDiffListIteratorInterface(KvVContainer* container);
+    ~KvDiffListIteratorInterface() override;
+
+    // The balance of the entry the iterator stands on.
+    virtual int32_t* GetBalance() = 0;
+};
+
+// Compares two ordered sequences and delivers what is only in the first into
+// one container and what is only in the second into another, also when equal
+// elements stand at different places. Elements that do not match
+// positionally are parked in the client's diff list, where a later
+// occurrence on the other side cancels them. The InsertElement of every
+// delivery gets a parameter whose flags bit 0 is 0 for an element of the
+// first sequence and 1 for one of the second.
+class KVBASICS_API KvVContainerDiffer {
+public:
+    KvVContainerDiffer();
+
+    // 1 when anything was delivered, 0 when the sequences hold the same
+    // elements, else the first negative status met (what was delivered until
+    // then stays). Both iterators must be bound to containers, whose counts
+    // bound the positional compares: at most the larger count times ratio of
+    // them may mismatch (at least 10 for a small positive product; a ratio of
+    // 0 sends every element through the diff list).
+    int Diff(KvVIterator* first, KvVIterator* second, KvVContainer* onlyFirst,
+             KvVContainer* onlySecond, double ratio);
+
+    KvDiffListIteratorInterface* diffList;  // set by the client before Diff
+};
+
+// Fixed-size records stored back to back in a memory file, from the file's
+// position at construction on. The container's element size is the record
+// size and its count the number of records; it owns neither file nor records.
+// One iteration at a time: the record index and the file position are shared
+// by all iterators of the container.
+class KVBASICS_API KvMemFileContainer : public KvVContainer {
+public:
+    KvMemFileContainer(MemFile* file, unsigned int recordSize, unsigned int recordCount);
+    ~KvMemFileContainer() override;
+    KvMemFileContainer(const KvMemFileContainer&) = delete;
+    KvMemFileContainer& operator=(const KvMemFileContainer&) = delete;
+
+    MemFile* File() const { return file; }
+    uint32_t StartPosition() const { return startPosition; }
+    uint32_t Index() const { return index; }
+
+protected:
+    MemFile* file;
+    uint32_t startPosition;
+    uint32_t index;
+
+private:
+    friend class KvMemFileIterator;
+};
+
+// A forward-only cursor over a KvMemFileContainer; its entries are the
+// records inside the file's buffer (valid until the file is resized).
+class KVBASICS_API KvMemFileIterator : public KvVIterator {
+public:
+    explicit KvMemFileIterator(KvMemFileContainer* container);
+    ~KvMemFileIterator() override;
+
+    int First() override;
+    int Next() override;
+    // Byte-wise comparison of this record with the other iterator's entry.
+    int CompareElement(const KvVIterator* other, KvVParameter* p1, int& keyResult, int& orderResult,
+                       KvVParameter* p2) const override;
+    // The current record, also when the status is negative (null before
+    // positioning or when no whole record was there).
+    const void* GetEntry(int& status, KvVParameter* parameter) const override;
+    const void* GetKey(int& status, KvVParameter* parameter) const override;
+
+    const unsigned char* currentRecord;
+
+private:
+    KvMemFileContainer* Own() const;
+    const unsigned char* RecordAt(KvMemFileContainer& own, uint64_t recordIndex) const;
 };
 
 #endif  // KVBASICS_KVCONTAINER_H
