@@ -112,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stream.clear();
     FUZZ_CHECK(Compress(src, capacity, &stream) == (wantLen < capacity ? 0 : -1));
     if (wantLen < capacity) FUZZ_CHECK(stream == want);
+    FUZZ_CHECK(Compress(src, std::min(slack, -1), &stream) == -1);
 
     // Back again, into a block of exactly the input's size.
     const ExactBuffer packed(want.size(), want.data());

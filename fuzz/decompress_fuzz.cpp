@@ -79,6 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int srcLen = static_cast<int>(bytes.size());
     const ExactBuffer stream(bytes.size(), bytes.data());
 
+    // A negative length is an empty stream.
+    int none = capacity;
+    FUZZ_CHECK(DSlen(stream.data(), -srcLen - 1) == 0);
+    FUZZ_CHECK(DSdecomp(stream.data(), -srcLen - 1, nullptr, &none) == 0 && none == 0);
+
     const int length = DSlen(stream.data(), srcLen);
     FUZZ_CHECK(length == ReferenceLength(stream.data(), srcLen));
 

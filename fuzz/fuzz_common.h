@@ -39,11 +39,11 @@ inline uint32_t Crc32(uint32_t previous, const unsigned char* data, size_t lengt
 }
 
 // A heap block of exactly size bytes (one byte for size 0, never touched),
-// filled from src when given.
+// filled from src when given, else zeroed.
 class ExactBuffer {
 public:
     explicit ExactBuffer(size_t size, const void* src = nullptr)
-        : size_(size), data_(new unsigned char[size == 0 ? 1 : size]) {
+        : size_(size), data_(new unsigned char[size == 0 ? 1 : size]()) {
         if (src != nullptr && size != 0) std::memcpy(data_.get(), src, size);
     }
     unsigned char* data() const { return data_.get(); }
@@ -54,12 +54,16 @@ private:
     std::unique_ptr<unsigned char[]> data_;
 };
 
-// A private directory for the whole run, removed at exit. Placed in /dev/shm
+// A private directory for the whole run, removed at exit. Placed below
+// $TQ_FUZZ_WORKDIR when set (scripts/fuzz points it at a directory it removes
+// afterwards, so that a crashed run leaves nothing behind), else in /dev/shm
 // when possible: the registry store syncs every value it writes, which costs
 // nothing on a memory file system.
 inline std::string MakeRunDirectory(const char* tag) {
     std::string base = "/dev/shm";
-    if (access(base.c_str(), W_OK) != 0) {
+    if (const char* work = std::getenv("TQ_FUZZ_WORKDIR"); work != nullptr && *work != '\0') {
+        base = work;
+    } else if (access(base.c_str(), W_OK) != 0) {
         const char* tmp = std::getenv("TMPDIR");
         base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
     }

@@ -70,6 +70,23 @@ int64_t Allocated(const MemFile& f) {
     return f.GetAllocatedSize();
 }
 
+// The most a file holds: 32767 segments of 32 KiB (the targets keep their
+// segments at most that large).
+constexpr int64_t kLargestFile = int64_t{32767} << 15;
+
+// Mostly a value in [lo, hi]; now and then one at the edges of the types,
+// which every operation must refuse or clip without touching memory.
+int Signed(FuzzedDataProvider& in, int lo, int hi) {
+    static const int kEdges[] = {INT_MAX, INT_MAX - 1, INT_MIN, -1, 1073709057, 1 << 30};
+    if (in.ConsumeIntegralInRange(0, 15) == 0) return kEdges[in.ConsumeIntegralInRange(0, 5)];
+    return in.ConsumeIntegralInRange(lo, hi);
+}
+unsigned Unsigned(FuzzedDataProvider& in, unsigned lo, unsigned hi) {
+    static const unsigned kEdges[] = {UINT_MAX, UINT_MAX - 1, 0x80000000u, INT_MAX, 1u << 30};
+    if (in.ConsumeIntegralInRange(0, 15) == 0) return kEdges[in.ConsumeIntegralInRange(0, 4)];
+    return in.ConsumeIntegralInRange(lo, hi);
+}
+
 void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
     const int which = in.ConsumeBool() ? 1 : 0;
     Subject& s = subjects[which];
@@ -86,24 +103,30 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
     }
     switch (op) {
         case 0: {  // SizeSet
-            const int n = in.ConsumeIntegralInRange(-2, 5000);
+            const int n = Signed(in, -2, 5000);
             const int rc = f.SizeSet(n, 0);
-            FUZZ_CHECK(rc == (n < 0 ? KV_MEMFILE_NO_MEMORY : 0));
-            if (n >= 0) m.SetSize(n);
+            const bool fits = n >= 0 && n <= kLargestFile;
+            FUZZ_CHECK(rc == (fits ? 0 : KV_MEMFILE_NO_MEMORY));
+            if (fits) m.SetSize(n);
             if (n == 0) FUZZ_CHECK(f.GetBuffer() == nullptr);
             break;
         }
         case 1: {  // SizeSetDontShrink
-            const int n = in.ConsumeIntegralInRange(-2, 5000);
+            const int n = Signed(in, -2, 5000);
             const int64_t before = Allocated(f);
-            FUZZ_CHECK(f.SizeSetDontShrink(n, 0) == 0);
+            const int rc = f.SizeSetDontShrink(n, 0);
+            if (n > kLargestFile) {
+                FUZZ_CHECK(rc == KV_MEMFILE_NO_MEMORY);
+                break;
+            }
+            FUZZ_CHECK(rc == 0);
             m.SetSize(std::max(n, 0));
             if (before >= n) FUZZ_CHECK(Allocated(f) == before);
             break;
         }
         case 2: {  // SetLogicalSize
             const int64_t before = Allocated(f);
-            const int n = in.ConsumeIntegralInRange(-2, static_cast<int>(before) + 10);
+            const int n = Signed(in, -2, static_cast<int>(before) + 10);
             const int rc = f.SetLogicalSize(n);
             FUZZ_CHECK(rc == (n > before ? KV_MEMFILE_BEYOND_ALLOCATED : 0));
             if (rc == 0) m.SetSize(std::max(n, 0));
@@ -122,14 +145,14 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
         }
         case 4: {  // Seek
             const auto origin = static_cast<unsigned short>(in.ConsumeIntegralInRange(0, 3));
-            const int offset = in.ConsumeIntegralInRange(-10, size + 10);
+            const int offset = Signed(in, -10, size + 10);
             const bool withLength = in.ConsumeBool();
             unsigned int length =
                 in.ConsumeBool() ? UINT_MAX : in.ConsumeIntegralInRange(0u, unsigned(size) + 10u);
             const unsigned int asked = withLength ? length : 0;
             unsigned char* at = f.Seek(offset, origin, withLength ? &length : nullptr);
             const int64_t p = origin == 1   ? m.position + offset
-                              : origin == 2 ? size - offset
+                              : origin == 2 ? int64_t{size} - offset
                                             : offset;
             if (p < 0 || (p + asked > size && p >= size)) {
                 FUZZ_CHECK(at == nullptr);
@@ -144,16 +167,16 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             break;
         }
         case 5: {  // Put bytes
-            const int offset = in.ConsumeIntegralInRange(-5, size + 50);
-            const int length = in.ConsumeIntegralInRange(-5, 300);
-            const std::vector<unsigned char> bytes =
-                in.ConsumeBytes<unsigned char>(static_cast<size_t>(std::max(length, 0)));
-            // The source is exactly length bytes; what the input lacks is zero.
-            ExactBuffer src(static_cast<size_t>(std::max(length, 0)));
-            std::fill(src.data(), src.data() + src.size(), 0);
+            const int offset = Signed(in, -5, size + 50);
+            const int length = Signed(in, -5, 300);
+            // The source is exactly length bytes (what the input lacks is zero),
+            // or a single byte for lengths that must be refused unread.
+            const size_t room = static_cast<size_t>(std::clamp(length, 0, 300));
+            const std::vector<unsigned char> bytes = in.ConsumeBytes<unsigned char>(room);
+            ExactBuffer src(room);
             std::copy(bytes.begin(), bytes.end(), src.data());
             const int rc = f.Put(src.data(), offset, length);
-            if (offset < 0 || length < 0) {
+            if (offset < 0 || length < 0 || int64_t{offset} + length > kLargestFile) {
                 FUZZ_CHECK(rc == 0);
                 break;
             }
@@ -163,31 +186,32 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             break;
         }
         case 6: {  // Get bytes
-            const int offset = in.ConsumeIntegralInRange(-5, size + 5);
-            const int length = in.ConsumeIntegralInRange(-5, 300);
-            ExactBuffer dst(static_cast<size_t>(std::max(length, 0)));
-            const int rc = f.Get(dst.data(), offset, length);
+            const int offset = Signed(in, -5, size + 5);
+            const int length = Signed(in, -5, 300);
             int64_t n = length;
             if (offset < 0 || length < 0 || offset > size) {
                 n = 0;
             } else if (int64_t{offset} + length > size) {
                 n = size - offset;
             }
+            // Room for length bytes, or for what is there when length is huge.
+            ExactBuffer dst(static_cast<size_t>(length > 300 ? n : std::max(length, 0)));
+            const int rc = f.Get(dst.data(), offset, length);
             FUZZ_CHECK(rc == n);
             FUZZ_CHECK(std::equal(dst.data(), dst.data() + n, Known(m, offset, n).begin()));
             break;
         }
         case 7: {  // Get into a file, from this file's position
             Model& dm = other.model;
-            const unsigned length = in.ConsumeIntegralInRange(0u, 300u);
-            const unsigned dstOffset = in.ConsumeIntegralInRange(0u, unsigned(dm.Size()) + 20u);
+            const unsigned length = Unsigned(in, 0u, 300u);
+            const unsigned dstOffset = Unsigned(in, 0u, unsigned(dm.Size()) + 20u);
             const unsigned rc = f.Get(other.file.get(), length, dstOffset);
             const int64_t available = size - m.position;
-            if (available <= 0) {
+            const int64_t n = std::min<int64_t>(length, available);
+            if (available <= 0 || n + dstOffset > kLargestFile) {
                 FUZZ_CHECK(rc == 0);
                 break;
             }
-            const int64_t n = std::min<int64_t>(length, available);
             FUZZ_CHECK(rc == n);
             const std::vector<int> moved(m.bytes.begin() + m.position,
                                          m.bytes.begin() + m.position + n);
@@ -197,13 +221,13 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
         }
         case 8: {  // Put from a file, at this file's position
             Model& sm = other.model;
-            const unsigned length = in.ConsumeIntegralInRange(0u, 300u);
-            const unsigned srcOffset = in.ConsumeIntegralInRange(0u, unsigned(sm.Size()) + 5u);
+            const unsigned length = Unsigned(in, 0u, 300u);
+            const unsigned srcOffset = Unsigned(in, 0u, unsigned(sm.Size()) + 5u);
             const unsigned rc = f.Put(other.file.get(), length, srcOffset);
             const int64_t srcSize = sm.Size();
             int64_t count = length != 0 ? int64_t{length} : srcSize - srcOffset;
             if (srcOffset + count > srcSize) count = srcOffset >= srcSize ? 0 : srcSize - srcOffset;
-            if (count <= 0) {
+            if (count <= 0 || m.position + count > kLargestFile) {
                 FUZZ_CHECK(rc == 0);
                 break;
             }
@@ -223,11 +247,11 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             break;
         }
         case 9: {  // Copy within the file
-            const int dst = in.ConsumeIntegralInRange(-2, size + 20);
-            const int src = in.ConsumeIntegralInRange(-2, size + 20);
-            const int length = in.ConsumeIntegralInRange(-2, 300);
+            const int dst = Signed(in, -2, size + 20);
+            const int src = Signed(in, -2, size + 20);
+            const int length = Signed(in, -2, 300);
             const int rc = f.Copy(dst, src, length);
-            if (dst < 0 || src < 0 || length < 0) {
+            if (dst < 0 || src < 0 || length < 0 || int64_t{dst} + length > kLargestFile) {
                 FUZZ_CHECK(rc == 0);
                 break;
             }
@@ -248,9 +272,8 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             break;
         }
         case 10: {  // Delete
-            const unsigned offset = in.ConsumeIntegralInRange(0u, unsigned(size) + 5u);
-            const unsigned length =
-                in.ConsumeBool() ? UINT_MAX : in.ConsumeIntegralInRange(0u, unsigned(size) + 5u);
+            const unsigned offset = Unsigned(in, 0u, unsigned(size) + 5u);
+            const unsigned length = Unsigned(in, 0u, unsigned(size) + 5u);
             FUZZ_CHECK(f.Delete(offset, length) == 0);
             if (offset < unsigned(size)) {
                 const int64_t n = std::min<int64_t>(length, size - offset);
@@ -260,7 +283,7 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
         }
         case 11: {  // InitializeWith
             const auto value = in.ConsumeIntegral<unsigned char>();
-            const int from = in.ConsumeIntegralInRange(-2, size + 2);
+            const int from = Signed(in, -2, size + 2);
             f.InitializeWith(value, from);
             if (from >= 0 && from < size) std::fill(m.bytes.begin() + from, m.bytes.end(), value);
             break;
@@ -284,9 +307,9 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             break;
         }
         case 13: {  // CheckSum
-            const unsigned offset = in.ConsumeIntegralInRange(0u, unsigned(size) + 5u);
+            const unsigned offset = Unsigned(in, 0u, unsigned(size) + 5u);
             unsigned length =
-                in.ConsumeBool() ? 0xFFFFFFFFu : in.ConsumeIntegralInRange(0u, unsigned(size) + 5u);
+                in.ConsumeBool() ? 0xFFFFFFFFu : Unsigned(in, 0u, unsigned(size) + 5u);
             const bool withRunning = in.ConsumeBool();
             unsigned running = in.ConsumeIntegral<unsigned>();
             const unsigned start = withRunning ? running : 0;
@@ -333,8 +356,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     Subject subjects[2];
     for (Subject& s : subjects) {
-        // Segment sizes from a byte up to beyond the largest growing one.
-        const int segment = in.ConsumeIntegralInRange(0, 70000);
+        // Segment sizes from a byte up to the largest growing one and a bit.
+        const int segment = in.ConsumeIntegralInRange(0, 40000);
         const int initial = in.ConsumeIntegralInRange(0, 300);
         s.file = std::make_unique<MemFile>(initial, segment);
         s.model.Resize(initial);

@@ -5,6 +5,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -16,9 +17,27 @@
 namespace {
 
 using tq::fuzz::ExactBuffer;
-using Element = std::vector<int>;  // bytes; kUnknown where the list may hold anything
-
 constexpr int kUnknown = -1;
+
+// An element's bytes, kUnknown where the list may hold anything. Fixed room,
+// so that the model copies large arrays cheaply.
+class Element {
+public:
+    Element() = default;
+    Element(size_t size, int fill) : size_(static_cast<uint8_t>(size)) {
+        std::fill_n(bytes_.begin(), size, static_cast<int16_t>(fill));
+    }
+    size_t size() const { return size_; }
+    int16_t& operator[](size_t i) { return bytes_[i]; }
+    int operator[](size_t i) const { return bytes_[i]; }
+    const int16_t* begin() const { return bytes_.data(); }
+    const int16_t* end() const { return bytes_.data() + size_; }
+    bool operator==(const Element&) const = default;
+
+private:
+    std::array<int16_t, 12> bytes_{};
+    uint8_t size_ = 0;
+};
 enum Kind { kContiguous, kMemFileList, kSorted };
 
 int CompareFirstByte(KvVArray const*, void* a, void* b) {
@@ -135,13 +154,16 @@ std::unique_ptr<KvVArray> Make(Kind kind, uint16_t elementSize, uint32_t capacit
 }
 
 Element Known(const unsigned char* bytes, int size) {
-    return Element(bytes, bytes + size);
+    Element e(static_cast<size_t>(size), 0);
+    for (size_t i = 0; i < e.size(); ++i)
+        e[i] = bytes[i];
+    return e;
 }
 
 Element ReadElement(FuzzedDataProvider& in, int size) {
     Element e(static_cast<size_t>(size), 0);
-    for (int& b : e)
-        b = in.ConsumeIntegral<unsigned char>();
+    for (size_t i = 0; i < e.size(); ++i)
+        e[i] = in.ConsumeIntegral<unsigned char>();
     return e;
 }
 
@@ -159,7 +181,9 @@ void Compare(Subject& s) {
     FUZZ_CHECK(a.GetCount() <= a.GetCurMaxCount());
     FUZZ_CHECK(a.GetType() ==
                (m.kind == kContiguous ? KV_ARRAY_KIND_CONTIGUOUS : KV_ARRAY_KIND_MEMFILE));
-    for (uint32_t i = 0; i < m.Count(); ++i) {
+    // Every element of a small array; of a large one, both ends and a stride.
+    const uint32_t stride = m.Count() <= 512 ? 1 : 97;
+    for (uint32_t i = 0; i < m.Count(); i += i < 64 || i + 64 >= m.Count() ? 1 : stride) {
         const auto* at = static_cast<const unsigned char*>(a.Element(i));
         FUZZ_CHECK(at != nullptr);
         Element& want = m.elements[i];
@@ -176,7 +200,7 @@ void Compare(Subject& s) {
     if (m.kind != kContiguous) {
         // Stored bytes are the reserved room; a pointer slot must lie within them.
         auto& list = static_cast<KvLList&>(a);
-        for (uint32_t i = 0; i <= m.Count(); ++i) {
+        for (uint32_t i = 0; i <= m.Count(); i += i < 64 || i + 64 >= m.Count() ? 1 : stride) {
             const bool fits = i < m.Count() && (uint64_t{i} + 1) * sizeof(void*) <=
                                                    uint64_t{m.capacity} * m.elementSize;
             FUZZ_CHECK((list.PtrElement(i) != nullptr) == fits);
@@ -195,7 +219,7 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
         return in.ConsumeIntegralInRange<int>(0, 15) == 0 ? in.ConsumeIntegral<uint32_t>()
                                                           : in.ConsumeIntegralInRange(0u, beyond);
     };
-    switch (in.ConsumeIntegralInRange(0, 16)) {
+    switch (in.ConsumeIntegralInRange(0, 17)) {
         case 0: {  // Insert: bytes of the caller's, none, or an element of the list itself
             const uint32_t i = index(count + 1);
             const int source = in.ConsumeIntegralInRange(0, 2);
@@ -329,7 +353,8 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             }
             break;
         }
-        case 7: {  // Sort
+        case 7: {  // Sort (quadratic on ordered input, so only of smaller arrays)
+            if (count > 2000) break;
             const int rc = a.Sort(in.ConsumeIntegral<uint16_t>());
             FUZZ_CHECK(rc == (m.compare ? KV_ARRAY_OK : KV_ARRAY_NO_COMPARE));
             if (rc == KV_ARRAY_OK) m.QuickSort(0, int64_t{count} - 1);
@@ -459,6 +484,23 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
         case 15:  // Merge is not supported
             FUZZ_CHECK(a.Merge(other.array.get(), 0) == KV_ARRAY_NOT_SUPPORTED);
             break;
+        case 16: {  // a contiguous list filled up to its bound, and beyond
+            if (m.kind != kContiguous || m.MaxCount() == 0 ||
+                in.ConsumeIntegralInRange(0, 7) != 0) {
+                break;  // a rare step: everything after it works on 32767 elements
+            }
+            const Element e = ReadElement(in, size);
+            const ExactBuffer bytes(e.size(), Bytes(e).data());
+            while (m.Count() < m.MaxCount()) {
+                FUZZ_CHECK(a.Insert(m.Count(), bytes.data()) == KV_ARRAY_OK);
+                FUZZ_CHECK(m.Grow());
+                m.elements.push_back(e);
+            }
+            FUZZ_CHECK(a.Insert(m.Count(), bytes.data()) == KV_ARRAY_INDEX);
+            FUZZ_CHECK(a.Insert(0, bytes.data()) == KV_ARRAY_NO_MEMORY);
+            FUZZ_CHECK(a.SortedInsert(bytes.data(), nullptr, 1, 1) != KV_ARRAY_OK);
+            break;
+        }
         default:  // the compare function comes and goes
             m.compare = in.ConsumeIntegralInRange(0, 3) != 0;
             a.SetCompareFunction(m.compare ? CompareFirstByte : nullptr);
