@@ -209,15 +209,17 @@ const Setup& Directories() {
 // Names from a small alphabet, so that they meet each other, with the
 // characters that must be refused and runs long enough to pass the limit.
 std::string Name(FuzzedDataProvider& in) {
-    static const char* const kPieces[] = {"a", "b",    "Ab",       ".", "..",    "\\", "/", "\x01",
-                                          " ", "\x7f", "\xc3\xa9", "-", ".tmp-", "~",  "*", "\n"};
+    static const char* const kPieces[] = {
+        "a",    "b",        "Ab", ".",     "..", "\\", "/",  "\x01",           " ",
+        "\x7f", "\xc3\xa9", "-",  ".tmp-", "~",  "*",  "\n", "yyyyyyyyyyyyyyy"};
+    constexpr int kCount = static_cast<int>(std::size(kPieces));
     std::string name;
-    const int pieces = in.ConsumeIntegralInRange(0, 5);
+    const int pieces = in.ConsumeIntegralInRange(0, 7);
     for (int i = 0; i < pieces; ++i) {
-        const int pick = in.ConsumeIntegralInRange(0, 17);
-        if (pick < 16) {
+        const int pick = in.ConsumeIntegralInRange(0, kCount + 1);
+        if (pick < kCount) {
             name += kPieces[pick];
-        } else if (pick == 16) {
+        } else if (pick == kCount) {
             name.append(120, 'x');
         } else {
             name += static_cast<char>(in.ConsumeIntegral<unsigned char>());
