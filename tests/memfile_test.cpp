@@ -257,6 +257,16 @@ TEST(MemFile, CrossFileCopiesAndAssignment) {
     b.Seek(5, 0, nullptr);
     EXPECT_EQ(b.Put(&a, 0, 5), 6u);  // 0: to the end of the source
     EXPECT_EQ(Text(b), "world world");
+    // From a file into itself: to its position, which stays, not onto the source range.
+    b.Seek(8, 0, nullptr);
+    EXPECT_EQ(b.Put(&b, 5, 0), 5u);
+    EXPECT_EQ(Text(b), "world woworld");
+    EXPECT_EQ(b.GetPosition(), 8);
+    b.Seek(0, 0, nullptr);
+    EXPECT_EQ(b.Put(&b, 0, 6), 7u);  // the ranges overlap
+    EXPECT_EQ(Text(b), "woworldoworld");
+    EXPECT_EQ(b.GetPosition(), 0);
+    Fill(b, "world world");
 
     MemFile c;
     a.Seek(6, 0, nullptr);

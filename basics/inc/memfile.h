@@ -66,7 +66,8 @@ public:
     /// growing dst; returns the count, 0 when dst cannot grow.
     unsigned int Get(MemFile* dst, unsigned int length, unsigned int dstOffset);
     /// Copies length bytes (0: to its end) of src from srcOffset to this file's
-    /// position, growing this file; returns the count, 0 on failure.
+    /// position, growing this file; returns the count, 0 on failure. src may be
+    /// this file.
     unsigned int Put(const MemFile* src, unsigned int length, unsigned int srcOffset);
 
     /// Moves length bytes from src to dst within the file (overlap allowed),

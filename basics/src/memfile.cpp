@@ -197,16 +197,19 @@ unsigned int MemFile::Put(const MemFile* src, unsigned int length, unsigned int 
         count = srcSize - srcOffset;
     }
     if (count <= 0) return 0;
+    // Read before the source's position moves: a file that copies from itself
+    // has one position for both.
+    const int32_t target = position;
     src->position = static_cast<int32_t>(srcOffset);
     const unsigned char* from = src->buffer != nullptr ? src->buffer + srcOffset : nullptr;
     unsigned int result = 0;
     if (from != nullptr) {
-        const int64_t end = int64_t{position} + count;
+        const int64_t end = int64_t{target} + count;
         bool grown =
             end <= INT32_MAX && (logicalSize >= end || SizeSet(static_cast<int>(end), 0) == 0);
         if (grown && buffer != nullptr) {
-            // Source and target may be the same file.
-            std::memmove(buffer + position, src->buffer + srcOffset, static_cast<size_t>(count));
+            // Source and target may be the same file, and their ranges overlap.
+            std::memmove(buffer + target, src->buffer + srcOffset, static_cast<size_t>(count));
             result = static_cast<unsigned int>(count);
         }
     }
