@@ -48,6 +48,78 @@ int CompareKeys(KvVArray const*, void* a, void* b) {
     return left < right ? -1 : left > right ? 1 : 0;
 }
 
+// The objects' keys, also indexed in a red-black tree, as a server keeps an
+// index beside its records. An element is the key alone.
+const void* IndexKey(KvVContainer*, const void* element, int* status, KvVParameter*) {
+    *status = 0;
+    return element;
+}
+
+int CompareIndexKeys(KvCompareArgs* args) {
+    uint32_t key, element;
+    std::memcpy(&key, args->key, 4);
+    std::memcpy(&element, args->element, 4);
+    *args->keyResult = *args->orderResult = key < element ? -1 : key > element ? 1 : 0;
+    return 0;
+}
+
+int CopyIndexKey(KvVContainer*, void* element, const KvVIterator*, const void* key, const void*,
+                 KvVParameter*) {
+    std::memcpy(element, key, 4);
+    return 0;
+}
+
+void InstallIndexFunctions(KvVContainer& container) {
+    container.SetKeyFunction(IndexKey);
+    container.SetCompareFunction(CompareIndexKeys);
+    container.SetCopyFunction(CopyIndexKey);
+}
+
+// The source iterator that hands one key to the tree's operations.
+class IndexProbe : public KvVIterator {
+public:
+    IndexProbe() : KvVIterator(nullptr, &source_) {
+        InstallIndexFunctions(source_);
+        status = 0;
+    }
+    IndexProbe& Set(uint32_t key) {
+        key_ = key;
+        return *this;
+    }
+    const void* GetEntry(int& s, KvVParameter*) const override {
+        s = 0;
+        return &key_;
+    }
+
+private:
+    KvVContainer source_{4, 0};
+    uint32_t key_ = 0;
+};
+
+class ObjectIndex {
+public:
+    ObjectIndex() : tree_(4, 0, 0), walker_(&tree_, nullptr) { InstallIndexFunctions(tree_); }
+    bool Insert(uint32_t key) {
+        return tree_.InsertElement(&probe_.Set(key), nullptr, 0, nullptr) == 0;
+    }
+    bool Delete(uint32_t key) {
+        return tree_.DeleteElement(&probe_.Set(key), nullptr, 0, nullptr) == 0;
+    }
+    // The key or the next higher one is there.
+    bool FindOrHigher(uint32_t key) {
+        const int rc =
+            tree_.SearchElement(&probe_.Set(key), nullptr, KvCONT_OR_HIGHER, nullptr, &walker_);
+        return rc == 0 || walker_.status == 0;
+    }
+    unsigned int Count() const { return tree_.count; }
+    int Check() { return tree_.CheckTree(nullptr); }
+
+private:
+    KvRBTree tree_;
+    KvRBTreeIterator walker_;
+    IndexProbe probe_;
+};
+
 struct Transaction {
     int locks;
 };
@@ -89,6 +161,8 @@ public:
 
     const Totals& totals() const { return totals_; }
     uint32_t Count() const { return objects_.GetCount(); }
+    // The tree holds exactly the listed keys and keeps its balance rules.
+    bool IndexConsistent() { return index_.Count() == objects_.GetCount() && index_.Check() == 0; }
 
 private:
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
@@ -148,6 +222,7 @@ private:
             Fail();  // a key that exists (KV_ARRAY_DUPLICATE), or no room
             return;
         }
+        if (!index_.Insert(object.key)) Fail();
         ++totals_.inserted;
         stats_->AddInsertedObjects(1);
         stats_->IncObjDescs();
@@ -170,7 +245,10 @@ private:
         if (objects_.GetCount() == 0) return;
         const uint32_t index =
             static_cast<uint32_t>(Pick(0, static_cast<int>(objects_.GetCount()) - 1));
+        Object object;
+        if (objects_.Get(index, &object) != KV_ARRAY_OK) return;
         if (objects_.Delete(index, 1) != KV_ARRAY_OK) return;
+        if (!index_.Delete(object.key)) Fail();
         ++totals_.deleted;
         stats_->AddDeletedObjects(1);
         stats_->DecObjDescs();
@@ -186,8 +264,10 @@ private:
         for (int n = Pick(1, 8); n > 0; --n) {
             Object key{static_cast<uint32_t>(Pick(0, kKeys - 1)), 0, 0, 0};
             uint32_t index = 0;
-            if (objects_.Search(&key, &index, nullptr) == KV_ARRAY_OK ||
-                index < objects_.GetCount()) {
+            const bool listed = objects_.Search(&key, &index, nullptr) == KV_ARRAY_OK ||
+                                index < objects_.GetCount();
+            if (listed != index_.FindOrHigher(key.key)) Fail();  // list and tree disagree
+            if (listed) {
                 ++found;  // the object found, or the next one in key order
             }
         }
@@ -292,6 +372,7 @@ private:
     KvStatistics* stats_ = Statistics();
     std::mt19937 random_{kSeed};
     KvCList objects_;
+    ObjectIndex index_;
     std::vector<Transaction> open_;
     std::deque<long> extents_;  // the tick at which each open cursor closes
     int clients_ = 0, watches_ = 0, csUsed_ = 0, csQueue_ = 0, waiting_ = 0;
@@ -403,6 +484,11 @@ int RunDemo(int argc, char** argv) {
         totals.ticks, totals.requests, totals.failed, totals.commits, totals.aborts, totals.queries,
         totals.inserted, totals.updated, totals.deleted, server.Count(), totals.raw,
         totals.delivered);
+    if (!server.IndexConsistent()) {
+        std::fprintf(stderr,
+                     "tqbs demo: the red-black tree index disagrees with the object list\n");
+        return kFailure;
+    }
     return kSuccess;
 }
 
