@@ -1,0 +1,313 @@
+// KvRBTree against std::multiset and KvRBTree1 against std::set, both peers
+// comparing through a function pointer as the trees do; KvEntryCache against
+// malloc/free of the same size. Heap bytes per entry come from the C
+// library's own accounting (mallinfo2) before and after building.
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "kvbasics.h"
+
+namespace {
+
+constexpr size_t kEntries = 1000000;
+
+const std::vector<uint64_t>& RandomKeys() {
+    static const std::vector<uint64_t> keys = [] {
+        std::vector<uint64_t> out(kEntries);
+        std::mt19937_64 random(7);
+        for (auto& key : out)
+            key = random();
+        return out;
+    }();
+    return keys;
+}
+
+const std::vector<uint64_t>& AscendingKeys() {
+    static const std::vector<uint64_t> keys = [] {
+        std::vector<uint64_t> out(kEntries);
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = i * 3;
+        return out;
+    }();
+    return keys;
+}
+
+size_t HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+// ---------------------------------------------------------------------------
+// The tree's side: elements are the 8-byte keys themselves.
+
+const void* KeyOf(KvVContainer*, const void* element, int* status, KvVParameter*) {
+    *status = 0;
+    return element;
+}
+
+int CompareKeys(KvCompareArgs* args) {
+    uint64_t key, element;
+    std::memcpy(&key, args->key, 8);
+    std::memcpy(&element, args->element, 8);
+    *args->keyResult = *args->orderResult = (key > element) - (key < element);
+    return 0;
+}
+
+int CopyKey(KvVContainer*, void* element, const KvVIterator*, const void* key, const void*,
+            KvVParameter*) {
+    std::memcpy(element, key, 8);
+    return 0;
+}
+
+void Install(KvVContainer& container) {
+    container.SetKeyFunction(KeyOf);
+    container.SetCompareFunction(CompareKeys);
+    container.SetCopyFunction(CopyKey);
+}
+
+class Probe : public KvVIterator {
+public:
+    Probe() : KvVIterator(nullptr, &source_) {
+        Install(source_);
+        status = 0;
+    }
+    const Probe* Set(uint64_t key) {
+        key_ = key;
+        return this;
+    }
+    const void* GetEntry(int& s, KvVParameter*) const override {
+        s = 0;
+        return &key_;
+    }
+
+private:
+    KvVContainer source_{8, 0};
+    uint64_t key_ = 0;
+};
+
+struct Tree {
+    Tree() : tree(8, KvCONT_DUPLICATES, 0) { Install(tree); }
+    void InsertAll(const std::vector<uint64_t>& keys) {
+        for (uint64_t key : keys)
+            tree.InsertElement(probe.Set(key), nullptr, 0, nullptr);
+    }
+    KvRBTree tree;
+    Probe probe;
+};
+
+bool Less(uint64_t a, uint64_t b) {
+    return a < b;
+}
+using Multiset = std::multiset<uint64_t, bool (*)(uint64_t, uint64_t)>;
+
+// ---------------------------------------------------------------------------
+
+void TreeInsert(benchmark::State& state, const std::vector<uint64_t>& keys) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* tree = new Tree;
+        const size_t before = HeapInUse();
+        state.ResumeTiming();
+        tree->InsertAll(keys);
+        state.PauseTiming();
+        state.counters["heap_bytes_per_entry"] =
+            static_cast<double>(HeapInUse() - before) / static_cast<double>(keys.size());
+        delete tree;
+        state.ResumeTiming();
+    }
+}
+
+void SetInsert(benchmark::State& state, const std::vector<uint64_t>& keys) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* set = new Multiset(Less);
+        const size_t before = HeapInUse();
+        state.ResumeTiming();
+        for (uint64_t key : keys)
+            set->insert(key);
+        state.PauseTiming();
+        state.counters["heap_bytes_per_entry"] =
+            static_cast<double>(HeapInUse() - before) / static_cast<double>(keys.size());
+        delete set;
+        state.ResumeTiming();
+    }
+}
+
+void TreeSearch(benchmark::State& state) {
+    Tree tree;
+    tree.InsertAll(RandomKeys());
+    KvRBTreeIterator result(&tree.tree, nullptr);
+    for (auto _ : state) {
+        for (uint64_t key : RandomKeys()) {
+            benchmark::DoNotOptimize(
+                tree.tree.SearchElement(tree.probe.Set(key), nullptr, 0, nullptr, &result));
+        }
+    }
+}
+
+void SetSearch(benchmark::State& state) {
+    Multiset set(RandomKeys().begin(), RandomKeys().end(), Less);
+    for (auto _ : state) {
+        for (uint64_t key : RandomKeys())
+            benchmark::DoNotOptimize(set.find(key));
+    }
+}
+
+void TreeWalk(benchmark::State& state) {
+    Tree tree;
+    tree.InsertAll(RandomKeys());
+    KvRBTreeIterator it(&tree.tree, nullptr);
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        for (int rc = it.First(); rc == 0; rc = it.Next()) {
+            int status = 0;
+            uint64_t key;
+            std::memcpy(&key, it.GetElement(status, nullptr), 8);
+            sum += key;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+
+void SetWalk(benchmark::State& state) {
+    Multiset set(RandomKeys().begin(), RandomKeys().end(), Less);
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        for (uint64_t key : set)
+            sum += key;
+        benchmark::DoNotOptimize(sum);
+    }
+}
+
+void TreeDelete(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* tree = new Tree;
+        tree->InsertAll(RandomKeys());
+        state.ResumeTiming();
+        for (uint64_t key : RandomKeys()) {
+            tree->tree.DeleteElement(tree->probe.Set(key), nullptr, 0, nullptr);
+        }
+        state.PauseTiming();
+        delete tree;
+        state.ResumeTiming();
+    }
+}
+
+void SetDelete(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* set = new Multiset(RandomKeys().begin(), RandomKeys().end(), Less);
+        state.ResumeTiming();
+        for (uint64_t key : RandomKeys())
+            set->erase(set->find(key));
+        state.PauseTiming();
+        delete set;
+        state.ResumeTiming();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// KvRBTree1 find-or-add against std::set.
+
+class KeyTree : public KvRBTree1 {
+public:
+    KeyTree() : KvRBTree1(8, 0) {}
+    void InitElement(const void* key, void* element) override { std::memcpy(element, key, 8); }
+    int CompareKey(const void* key, const void* element) const override {
+        uint64_t a, b;
+        std::memcpy(&a, key, 8);
+        std::memcpy(&b, element, 8);
+        return (a > b) - (a < b);
+    }
+};
+
+void Tree1FindOrAdd(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* tree = new KeyTree;
+        state.ResumeTiming();
+        for (uint64_t key : RandomKeys()) {
+            KvRBTree1NodeStack stack;
+            int result = 0;
+            const uint64_t k = key % (kEntries / 2);  // half the keys come twice
+            if (tree->SearchNode(&k, stack, result) == nullptr || result != 0) {
+                tree->AddNode(&k, stack, result);
+            }
+        }
+        state.PauseTiming();
+        delete tree;
+        state.ResumeTiming();
+    }
+}
+
+void SetFindOrAdd(benchmark::State& state) {
+    using Set = std::set<uint64_t, bool (*)(uint64_t, uint64_t)>;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* set = new Set(Less);
+        state.ResumeTiming();
+        for (uint64_t key : RandomKeys())
+            set->insert(key % (kEntries / 2));
+        state.PauseTiming();
+        delete set;
+        state.ResumeTiming();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The entry cache: take 1000 entries, give them back.
+
+void CacheGetPut(benchmark::State& state) {
+    KvEntryCache cache(40, 0, 8);
+    std::vector<void*> entries(1000);
+    for (auto _ : state) {
+        for (auto& entry : entries)
+            entry = cache.GetEntry();
+        for (void* entry : entries)
+            cache.PutEntry(entry);
+        benchmark::DoNotOptimize(entries.data());
+    }
+}
+
+void MallocFree(benchmark::State& state) {
+    std::vector<void*> entries(1000);
+    for (auto _ : state) {
+        for (auto& entry : entries)
+            entry = std::malloc(40);
+        for (void* entry : entries)
+            std::free(entry);
+        benchmark::DoNotOptimize(entries.data());
+    }
+}
+
+const bool registered = [] {
+    auto add = [](const std::string& name, auto function) {
+        benchmark::RegisterBenchmark(name.c_str(), function)->Unit(benchmark::kMillisecond);
+    };
+    add("kvrbtree/insert/ours", [](benchmark::State& s) { TreeInsert(s, RandomKeys()); });
+    add("kvrbtree/insert/multiset", [](benchmark::State& s) { SetInsert(s, RandomKeys()); });
+    add("kvrbtree/ascending/ours", [](benchmark::State& s) { TreeInsert(s, AscendingKeys()); });
+    add("kvrbtree/ascending/multiset", [](benchmark::State& s) { SetInsert(s, AscendingKeys()); });
+    add("kvrbtree/search/ours", TreeSearch);
+    add("kvrbtree/search/multiset", SetSearch);
+    add("kvrbtree/walk/ours", TreeWalk);
+    add("kvrbtree/walk/multiset", SetWalk);
+    add("kvrbtree/delete/ours", TreeDelete);
+    add("kvrbtree/delete/multiset", SetDelete);
+    add("kvrbtree1/findoradd/ours", Tree1FindOrAdd);
+    add("kvrbtree1/findoradd/set", SetFindOrAdd);
+    benchmark::RegisterBenchmark("kventrycache/getput/ours", CacheGetPut);
+    benchmark::RegisterBenchmark("kventrycache/getput/malloc_free", MallocFree);
+    return true;
+}();
+
+}  // namespace
