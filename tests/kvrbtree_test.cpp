@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <set>
 #include <vector>
@@ -311,6 +312,11 @@ struct Config {
     unsigned short flags;
     int32_t keys, dats;
 };
+
+// Named, so that the test framework does not print the struct's padding bytes.
+void PrintTo(const Config& c, std::ostream* os) {
+    *os << "flags " << c.flags << ", keys " << c.keys << ", dats " << c.dats;
+}
 
 long OperationsPerConfig() {
     const char* v = std::getenv("TQ_LONG_TESTS");

@@ -1,6 +1,7 @@
 // Memory primitives, the memory handler, the new-handler link and the
 // memory-check hook.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -106,9 +107,12 @@ TEST_F(MemoryTest, ForwardingNewHandlerAsksTheMemoryHandler) {
     EXPECT_THROW(forwarding(), std::bad_alloc);
     EXPECT_EQ(g_handlerCalls.size(), 2u);
 #if !defined(__SANITIZE_ADDRESS__)
-    g_handlerCalls.clear();
-    EXPECT_THROW((void)::operator new(kImpossible), std::bad_alloc);
-    EXPECT_EQ(g_handlerCalls.size(), 1u);
+    // valgrind's operator new cannot throw: it aborts instead.
+    if (std::getenv("TQ_UNDER_VALGRIND") == nullptr) {
+        g_handlerCalls.clear();
+        EXPECT_THROW((void)::operator new(kImpossible), std::bad_alloc);
+        EXPECT_EQ(g_handlerCalls.size(), 1u);
+    }
 #endif
     // A handler of the caller's own is installed as it is.
     std::new_handler own = [] {};
