@@ -110,7 +110,8 @@ void CompressDeflate(benchmark::State& state, Bytes page) {
         if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
         benchmark::ClobberMemory();
     }
-    state.counters["compressed"] = static_cast<double>(z.total_out) / static_cast<double>(page.size());
+    state.counters["compressed"] =
+        static_cast<double>(z.total_out) / static_cast<double>(page.size());
     deflateEnd(&z);
 }
 
