@@ -7,8 +7,10 @@
 // with its own register, and the three registers are joined at the end with a
 // shift: crc(A || B) = crc(A) * x^(8 |B|) + crc0(B) (mod P), where crc0 starts
 // from zero. A shift by a fixed length is a linear map of the 32 register bits,
-// so it is four table look-ups; any other length goes through a carry-less
-// multiplication by x^(8n) mod P, built from the precomputed powers x^(2^k).
+// so it is four table look-ups. The shift itself is a carry-less
+// multiplication by x^(8n) mod P, built by squaring and multiplying from the
+// powers x^(8 * 2^k): at compile time for the lane tables, at run time in
+// Crc32Shift for any length.
 #include "checksum.h"
 
 #include <bit>
