@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kvexport.h"
-
-class MemFile;
+#include "memfile.h"
 
 // Result codes of the array operations.
 
@@ -121,6 +121,23 @@ protected:
     int SearchContiguous(void const* key, uint32_t* index, void* out,
                          unsigned char const* elements) const;
 
+    // Copies one element into the free slot at the end of the array (no
+    // stored element overlaps it). Elements of 4 and 8 bytes are copied
+    // without a call.
+    static void AppendElement(void* to, void const* from, size_t size) {
+        if (size == 8) {
+            uint64_t v;
+            std::memcpy(&v, from, 8);
+            std::memcpy(to, &v, 8);
+        } else if (size == 4) {
+            uint32_t v;
+            std::memcpy(&v, from, 4);
+            std::memcpy(to, &v, 4);
+        } else {
+            std::memcpy(to, from, size);
+        }
+    }
+
     KvArrayCompareFunction compare_;  ///< null until set
     uint32_t count_;                  ///< elements in the array
     uint16_t elementSize_;            ///< bytes of one element
@@ -162,7 +179,16 @@ public:
     void* Element(uint32_t index) const override;
     void* PrepareInsert(uint32_t index) override;
     /// element may be an element of this list.
-    int Insert(uint32_t index, void const* element) override;
+    int Insert(uint32_t index, void const* element) override {
+        // Appending into room needs neither growth nor moves: an element of
+        // the list itself stays where it is.
+        if (index == count_ && count_ < capacity_) {
+            if (element != nullptr) AppendElement(block_ + Bytes(index), element, elementSize_);
+            ++count_;
+            return KV_ARRAY_OK;
+        }
+        return InsertSlow(index, element);
+    }
     int Update(uint32_t index, void const* element) override;
     int Delete(uint32_t index, int shrink) override;
     /// The base's search, over the block.
@@ -220,7 +246,28 @@ public:
     void* Element(uint32_t index) const override;
     void* PrepareInsert(uint32_t index) override;
     /// element may be an element of this list.
-    int Insert(uint32_t index, void const* element) override;
+    int Insert(uint32_t index, void const* element) override {
+        // Appending where the file's block has room: the room grows by one
+        // element through the logical size alone, as SizeSet would do for a
+        // size within the block, and nothing moves.
+        if (index == count_ && file_ != nullptr && count_ < UINT32_MAX) {
+            const uint64_t end = Bytes(count_);
+            const uint64_t room =
+                count_ < capacity_ ? Bytes(capacity_) : Bytes(uint64_t{capacity_} + 1);
+            unsigned char* storage = file_->GetBuffer();
+            if (room <= static_cast<uint64_t>(file_->GetAllocatedSize()) && storage != nullptr) {
+                if (count_ >= capacity_) {
+                    file_->SetLogicalSize(static_cast<int>(room));
+                    ++capacity_;
+                }
+                if (element != nullptr && elementSize_ != 0)
+                    AppendElement(storage + end, element, elementSize_);
+                ++count_;
+                return KV_ARRAY_OK;
+            }
+        }
+        return InsertSlow(index, element);
+    }
     int Update(uint32_t index, void const* element) override;
     int Delete(uint32_t index, int shrink) override;
     /// The base's search, over the stored bytes.

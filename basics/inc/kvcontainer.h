@@ -8,8 +8,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kvexport.h"
+
+// Builds with AddressSanitizer keep the entry cache out of line: it poisons
+// the entries that are not handed out, so a use after PutEntry is caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define KV_ENTRY_CACHE_POISONS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KV_ENTRY_CACHE_POISONS 1
+#endif
+#endif
 
 class KvTransactionContext;  // the database kernel's, only stored and handed back
 class MemFile;
@@ -211,9 +222,29 @@ public:
 
     // A free or fresh entry; null when no memory is available (the memory
     // handler has then been called once) or the geometry is zero.
-    void* GetEntry();
+    void* GetEntry() {
+#ifndef KV_ENTRY_CACHE_POISONS
+        if (freeList != nullptr) {
+            void* entry = freeList;
+            std::memcpy(&freeList, entry, sizeof freeList);
+            return entry;
+        }
+        if (freeOffset != 0) {
+            freeOffset -= entrySize;
+            return static_cast<char*>(currentBlock) + kLinkSize + freeOffset;
+        }
+#endif
+        return GetEntryOutOfLine();
+    }
     // Gives one entry back through the free list (its first word becomes the link).
-    void PutEntry(void* entry);
+    void PutEntry(void* entry) {
+#ifndef KV_ENTRY_CACHE_POISONS
+        std::memcpy(entry, &freeList, sizeof freeList);
+        freeList = entry;
+#else
+        PutEntryOutOfLine(entry);
+#endif
+    }
     // Undoes the last carving (not a free-list pop) and returns that slot;
     // null when no block is in use.
     void* UngetEntry();
@@ -234,6 +265,9 @@ public:
     uint16_t alignment;
 
 private:
+    // The whole of GetEntry and PutEntry, poisoning under AddressSanitizer.
+    void* GetEntryOutOfLine();
+    void PutEntryOutOfLine(void* entry);
     void* GetEntryFromNewBlock();
     void PoisonInUse();
 };

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kvexport.h"
 
@@ -45,7 +46,11 @@ public:
     int SizeSetDontShrink(int size, unsigned short mode);
     /// Sets the logical size within the block; KV_MEMFILE_BEYOND_ALLOCATED
     /// beyond it.
-    int SetLogicalSize(int size);
+    int SetLogicalSize(int size) {
+        if (size > AllocatedBytes()) return KV_MEMFILE_BEYOND_ALLOCATED;
+        logicalSize = size < 0 ? 0 : size;
+        return 0;
+    }
     /// Empties the file, keeping the block when it is at most keep bytes.
     void SetSizeZeroAndShrink(unsigned int keep);
 
@@ -83,7 +88,20 @@ public:
     void InitializeWith(unsigned char value, int from);
     /// Stores value (host order) at the position and grows the logical size by
     /// four; status is 0 or KV_MEMFILE_NO_MEMORY. Returns 4.
-    unsigned int Write(unsigned int value, int& status);
+    unsigned int Write(unsigned int value, int& status) {
+        // Room in the block for the grown file and for the value at the
+        // position: no call. Growth and faults go the long way.
+        const int64_t allocated = AllocatedBytes();
+        if (int64_t{logicalSize} + 4 <= allocated && position >= 0 &&
+            int64_t{position} + 4 <= allocated) {
+            logicalSize += 4;
+            std::memcpy(buffer + position, &value, sizeof value);
+            position += 4;
+            status = 0;
+            return 4;
+        }
+        return WriteGrowing(value, status);
+    }
     /// CRC-32 of length bytes from offset (0xFFFFFFFF: the logical size),
     /// clipped at the logical end, continuing from *running.
     unsigned int CheckSum(unsigned int offset, unsigned int length, unsigned int* running) const;
@@ -101,6 +119,8 @@ public:
 protected:
     /// Bytes of the block, without overflow.
     int64_t AllocatedBytes() const { return int64_t{segmentCount} << segmentShift; }
+    /// Write when the block must grow or the position lies outside it.
+    unsigned int WriteGrowing(unsigned int value, int& status);
 
     unsigned char* buffer;        ///< the heap block, or null
     int32_t logicalSize;          ///< bytes in the file

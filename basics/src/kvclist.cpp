@@ -6,7 +6,6 @@
 #include "kvarray.h"
 #include "kvmemory.h"
 #include "platform/heap.h"
-#include "util/move_bytes.h"
 
 KvCList::KvCList(uint16_t elementSize, int capacity, int* result) : KvVArray(elementSize) {
     // A negative capacity converts to a large one and is clamped to the bound.
@@ -98,18 +97,7 @@ void* KvCList::PrepareInsert(uint32_t index) {
     return block_ + Bytes(index);
 }
 
-int KvCList::Insert(uint32_t index, void const* element) {
-    // Appending into room needs neither growth nor moves: an element of the
-    // list itself stays where it is.
-    if (index == count_ && count_ < capacity_) {
-        if (element != nullptr) tq::MoveElement(block_ + Bytes(index), element, elementSize_);
-        ++count_;
-        return KV_ARRAY_OK;
-    }
-    return InsertSlow(index, element);
-}
-
-// Kept out of Insert, so that the append above needs no stack frame.
+// Everything but the append into room, which Insert does inline.
 [[gnu::noinline]] int KvCList::InsertSlow(uint32_t index, void const* element) {
     if (index > count_ || index >= maxCount_) return KV_ARRAY_INDEX;
 

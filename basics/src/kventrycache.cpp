@@ -5,16 +5,9 @@
 #include "kvmemory.h"
 #include "platform/heap.h"
 
-// Under AddressSanitizer, entries that are not handed out are poisoned, so
-// that a container touching a node it gave back is caught.
-#if defined(__SANITIZE_ADDRESS__)
-#define TQ_CACHE_POISON 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TQ_CACHE_POISON 1
-#endif
-#endif
-#ifdef TQ_CACHE_POISON
+// Under AddressSanitizer (KV_ENTRY_CACHE_POISONS), entries that are not handed
+// out are poisoned, so that a container touching a node it gave back is caught.
+#ifdef KV_ENTRY_CACHE_POISONS
 #include <sanitizer/asan_interface.h>
 #define TQ_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define TQ_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
@@ -93,7 +86,7 @@ void KvEntryCache::Init(unsigned int entrySize, unsigned int entriesPerBlock,
     this->entriesPerBlock = entriesPerBlock;
 }
 
-void* KvEntryCache::GetEntry() {
+void* KvEntryCache::GetEntryOutOfLine() {
     void* entry;
     if (freeList != nullptr) {
         entry = freeList;
@@ -109,7 +102,7 @@ void* KvEntryCache::GetEntry() {
     return entry;
 }
 
-void KvEntryCache::PutEntry(void* entry) {
+void KvEntryCache::PutEntryOutOfLine(void* entry) {
     std::memcpy(entry, &freeList, sizeof freeList);
     freeList = entry;
     TQ_POISON(static_cast<char*>(entry) + sizeof freeList, entrySize - sizeof freeList);
@@ -153,7 +146,7 @@ void* KvEntryCache::UngetEntry() {
 }
 
 void KvEntryCache::PoisonInUse() {
-#ifdef TQ_CACHE_POISON
+#ifdef KV_ENTRY_CACHE_POISONS
     for (void* block = currentBlock; block != nullptr; block = NextBlock(block)) {
         TQ_POISON(static_cast<char*>(block) + kLinkSize, size_t{entriesPerBlock} * entrySize);
     }

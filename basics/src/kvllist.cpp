@@ -9,7 +9,6 @@
 #include "kvmemory.h"
 #include "memfile.h"
 #include "platform/heap.h"
-#include "util/move_bytes.h"
 
 namespace {
 
@@ -171,30 +170,7 @@ void* KvLList::PrepareInsert(uint32_t index) {
     return Element(index);
 }
 
-int KvLList::Insert(uint32_t index, void const* element) {
-    // Appending where the file's block has room: the room grows by one
-    // element through the logical size alone, as SizeSet would do for a size
-    // within the block, and nothing moves.
-    if (index == count_ && file_ != nullptr && count_ < UINT32_MAX) {
-        const uint64_t end = Bytes(count_);
-        const uint64_t room =
-            count_ < capacity_ ? Bytes(capacity_) : Bytes(uint64_t{capacity_} + 1);
-        if (room <= static_cast<uint64_t>(file_->GetAllocatedSize()) &&
-            file_->GetBuffer() != nullptr) {
-            if (count_ >= capacity_) {
-                file_->SetLogicalSize(static_cast<int>(room));
-                ++capacity_;
-            }
-            if (element != nullptr && elementSize_ != 0)
-                tq::MoveElement(file_->GetBuffer() + end, element, elementSize_);
-            ++count_;
-            return KV_ARRAY_OK;
-        }
-    }
-    return InsertSlow(index, element);
-}
-
-// Kept out of Insert, so that the append above needs no stack frame.
+// Everything but the append into room, which Insert does inline.
 [[gnu::noinline]] int KvLList::InsertSlow(uint32_t index, void const* element) {
     if (index > count_) return KV_ARRAY_INDEX;
     const uint64_t slotOffset = Bytes(index);

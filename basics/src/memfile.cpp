@@ -117,12 +117,6 @@ int MemFile::SizeSetDontShrink(int size, unsigned short mode) {
     return 0;
 }
 
-int MemFile::SetLogicalSize(int size) {
-    if (size > AllocatedBytes()) return KV_MEMFILE_BEYOND_ALLOCATED;
-    logicalSize = size < 0 ? 0 : size;
-    return 0;
-}
-
 void MemFile::SetSizeZeroAndShrink(unsigned int keep) {
     if (static_cast<uint64_t>(AllocatedBytes()) <= keep) {
         logicalSize = 0;
@@ -257,7 +251,7 @@ void MemFile::InitializeWith(unsigned char value, int from) {
     std::memset(buffer + from, value, static_cast<size_t>(logicalSize - from));
 }
 
-unsigned int MemFile::Write(unsigned int value, int& status) {
+unsigned int MemFile::WriteGrowing(unsigned int value, int& status) {
     const int64_t grown = int64_t{logicalSize} + 4;
     if (AllocatedBytes() >= grown) {
         logicalSize = static_cast<int32_t>(grown);
