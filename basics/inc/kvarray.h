@@ -121,9 +121,9 @@ protected:
     int SearchContiguous(void const* key, uint32_t* index, void* out,
                          unsigned char const* elements) const;
 
-    // Copies one element into the free slot at the end of the array (no
-    // stored element overlaps it). Elements of 4 and 8 bytes are copied
-    // without a call.
+    /// Copies one element into the free slot at the end of the array (no
+    /// stored element overlaps it). Elements of 4 and 8 bytes are copied
+    /// without a call.
     static void AppendElement(void* to, void const* from, size_t size) {
         if (size == 8) {
             uint64_t v;
