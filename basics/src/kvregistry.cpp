@@ -101,7 +101,9 @@ int Register::Set(char const** path, char* value) {
     const size_t length = std::strlen(value);
     if (length > UINT32_MAX) return KV_ERR_INVALID_PARAMETER;
 
-    Delete(path);  // whether there was one or not
+    // The value is replaced in one step (the store renames a complete file
+    // over it), not deleted first: a reader never finds it missing, and a
+    // write that fails (a full or read-only disk) leaves the old value.
     RegistryKey key;
     if (RegistryStore::CreateKey(keyPath, &key) != RegistryStatus::kOk) return kStoreFailed;
     // The stored bytes are the text without its terminator.

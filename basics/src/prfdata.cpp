@@ -65,6 +65,33 @@ uint32_t ObjectBlockSize(const PRFITM& object) {
            instances * CounterBlockSize(object);
 }
 
+uint32_t Load32(const unsigned char* at) {
+    uint32_t value;
+    std::memcpy(&value, at, 4);
+    return value;
+}
+
+// Whether a copied object carries the lengths, counts and offsets that the
+// provider lays out. A provider that died while laying the block out, or one
+// that lays it out again under a reader, leaves a copy without them; a host
+// must never walk such records.
+bool IsLaidOut(const unsigned char* part, const PRFITM& object) {
+    const uint32_t counters = static_cast<uint32_t>(object.NumCounters);
+    if (Load32(part + 4) != DefinitionLength(object) ||
+        Load32(part + 8) != KV_PERF_OBJECT_TYPE_SIZE || Load32(part + 32) != counters) {
+        return false;
+    }
+    const unsigned char* definition = part + KV_PERF_OBJECT_TYPE_SIZE;
+    for (uint32_t c = 0; c < counters; ++c, definition += KV_PERF_COUNTER_DEFINITION_SIZE) {
+        if (Load32(definition) != KV_PERF_COUNTER_DEFINITION_SIZE || Load32(definition + 32) != 8 ||
+            Load32(definition + 36) != 8 + 8 * c) {
+            return false;
+        }
+    }
+    return HasInstances(object) ||
+           Load32(part + DefinitionLength(object)) == CounterBlockSize(object);
+}
+
 bool EqualsIgnoringCase(const char16_t* text, const char* ascii) {
     for (; *ascii != '\0'; ++text, ++ascii) {
         char16_t c = *text;
@@ -80,6 +107,8 @@ tq::platform::SharedBlock* BlockOf(void* handle) {
 }
 
 }  // namespace
+
+void (*tq::g_providerStepHook)(int step) = nullptr;
 
 PrfData* PrfData::sm_pPrfData = nullptr;
 
@@ -270,6 +299,7 @@ int PrfData::Activate(int fProvider) {
                 return -1;
         }
     }
+    if (fProvider != 0 && tq::g_providerStepHook != nullptr) tq::g_providerStepHook(0);
     ReadNumber(key, "First Counter", &m_dwFirstCounter);
     ReadNumber(key, "First Help", &m_dwFirstHelp);
     ReadNumber(key, "Last Counter", &m_dwLastCounter);
@@ -331,48 +361,57 @@ int PrfData::ActivateLocked(int fProvider, int) {
     // The named block outlives its provider here, so a provider always lays
     // it out again: a block left by an earlier installation may carry other
     // name indexes. Consumers that map it keep their mapping.
-    if (fProvider != 0) InitializeBlock();
+    if (fProvider != 0) {
+        if (tq::g_providerStepHook != nullptr) tq::g_providerStepHook(1);
+        InitializeBlock();
+    }
     return 0;
 }
 
 void PrfData::InitializeBlock() {
+    // Field by field, each step seen by the test hook.
+    int step = 1;
+    auto store = [&step](unsigned char* to, uint32_t value) {
+        std::memcpy(to, &value, 4);
+        if (tq::g_providerStepHook != nullptr) tq::g_providerStepHook(++step);
+    };
     unsigned char* at = static_cast<unsigned char*>(m_pPrfData);
     for (int i = 0; m_pPrfItms[i].Type != PRFITM_END;) {
         const PRFITM& object = m_pPrfItms[i];
         const uint32_t counters = static_cast<uint32_t>(object.NumCounters);
         unsigned char* part = at;
         std::memset(part, 0, object.cbObjBlock);
-        Store32(part + 4, DefinitionLength(object));
-        Store32(part + 8, KV_PERF_OBJECT_TYPE_SIZE);
-        Store32(part + 12, m_dwFirstCounter + 2 * static_cast<uint32_t>(i));
-        Store32(part + 20, m_dwFirstHelp + 2 * static_cast<uint32_t>(i));
-        Store32(part + 28, object.dwDetailLevel);
-        Store32(part + 32, counters);
+        store(part + 4, DefinitionLength(object));
+        store(part + 8, KV_PERF_OBJECT_TYPE_SIZE);
+        store(part + 12, m_dwFirstCounter + 2 * static_cast<uint32_t>(i));
+        store(part + 20, m_dwFirstHelp + 2 * static_cast<uint32_t>(i));
+        store(part + 28, object.dwDetailLevel);
+        store(part + 32, counters);
         int32_t defaultOrdinal = -1;
         if (object.DefCounter != -1) {
             defaultOrdinal = CvtCtrIdToPrfItmIndex(static_cast<CTRID>(object.DefCounter)) - i - 1;
         }
-        Store32(part + 36, static_cast<uint32_t>(defaultOrdinal));
-        Store32(part + 40, static_cast<uint32_t>(object.MaxInstances));
+        store(part + 36, static_cast<uint32_t>(defaultOrdinal));
+        store(part + 40, static_cast<uint32_t>(object.MaxInstances));
         unsigned char* definition = part + KV_PERF_OBJECT_TYPE_SIZE;
         for (uint32_t c = 0; c < counters; ++c, definition += KV_PERF_COUNTER_DEFINITION_SIZE) {
             const PRFITM& counter = m_pPrfItms[static_cast<uint32_t>(i) + 1 + c];
             const uint32_t item = static_cast<uint32_t>(i) + 1 + c;
-            Store32(definition, KV_PERF_COUNTER_DEFINITION_SIZE);
-            Store32(definition + 4, m_dwFirstCounter + 2 * item);
-            Store32(definition + 12, m_dwFirstHelp + 2 * item);
-            Store32(definition + 20, static_cast<uint32_t>(counter.DefaultScale));
-            Store32(definition + 24, counter.dwCounterType);
-            Store32(definition + 28, counter.dwDetailLevel);
-            Store32(definition + 32, 8);
-            Store32(definition + 36, 8 + 8 * c);
+            store(definition, KV_PERF_COUNTER_DEFINITION_SIZE);
+            store(definition + 4, m_dwFirstCounter + 2 * item);
+            store(definition + 12, m_dwFirstHelp + 2 * item);
+            store(definition + 20, static_cast<uint32_t>(counter.DefaultScale));
+            store(definition + 24, counter.dwCounterType);
+            store(definition + 28, counter.dwDetailLevel);
+            store(definition + 32, 8);
+            store(definition + 36, 8 + 8 * c);
         }
         unsigned char* counterBlocks = part + DefinitionLength(object);
         const uint32_t blocks =
             HasInstances(object) ? static_cast<uint32_t>(object.MaxInstances) : 1;
         if (HasInstances(object)) counterBlocks += blocks * KV_PERF_INSTANCE_DEFINITION_SIZE;
         for (uint32_t b = 0; b < blocks; ++b) {
-            Store32(counterBlocks + b * CounterBlockSize(object), CounterBlockSize(object));
+            store(counterBlocks + b * CounterBlockSize(object), CounterBlockSize(object));
         }
         at += object.cbObjBlock;
         i += 1 + static_cast<int>(counters);
@@ -424,6 +463,7 @@ uint32_t PrfData::Collect(const char16_t* valueName, void** ppData, uint32_t* pc
                                            : DefinitionLength(*object) + CounterBlockSize(*object);
                 unsigned char* out = static_cast<unsigned char*>(*ppData);
                 std::memcpy(out, part, bytes);
+                if (!IsLaidOut(out, *object)) throw 0;  // no data rather than broken records
                 Store32(out, bytes);
                 Store32(out + 40, HasInstances(*object) ? 0u : static_cast<uint32_t>(-1));
                 *ppData = out + bytes;
