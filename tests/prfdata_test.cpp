@@ -118,7 +118,10 @@ TEST_F(PerfTest, ProviderLaysOutTheBlock) {
         EXPECT_EQ(Load32(definition), 40u);
         EXPECT_EQ(Load32(definition + 4), provider.m_dwFirstCounter + 2 + 2 * c);
         EXPECT_EQ(Load32(definition + 12), provider.m_dwFirstHelp + 2 + 2 * c);
-        EXPECT_EQ(Load32(definition + 24), tq::g_statisticsItems[1 + c].dwCounterType);
+        EXPECT_EQ(Load32(definition + 20),
+                  static_cast<uint32_t>(tq::g_statisticsItems[1 + c].DefaultScale));
+        EXPECT_EQ(Load32(definition + 24), tq::g_statisticsItems[1 + c].dwDetailLevel);
+        EXPECT_EQ(Load32(definition + 28), tq::g_statisticsItems[1 + c].dwCounterType);
         EXPECT_EQ(Load32(definition + 32), 8u);
         EXPECT_EQ(Load32(definition + 36), 8 + 8 * c);
     }

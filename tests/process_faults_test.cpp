@@ -183,14 +183,9 @@ std::string LayoutDifference(const unsigned char* object, const KvPerfExtension&
         if (differs(at, 40) || differs(at + 4, installed.firstCounter + 2 + 2 * c) ||
             differs(at + 8, 0) || differs(at + 12, installed.firstHelp + 2 + 2 * c) ||
             differs(at + 16, 0) || differs(at + 20, static_cast<uint32_t>(item.DefaultScale)) ||
+            differs(at + 24, item.dwDetailLevel) || differs(at + 28, item.dwCounterType) ||
             differs(at + 32, 8) || differs(at + 36, 8 + 8 * c)) {
             return text;
-        }
-        // Detail level and counter type, in whichever order the record keeps them.
-        const uint32_t a = Load32(object + at + 24), b = Load32(object + at + 28);
-        if (!((a == item.dwCounterType && b == item.dwDetailLevel) ||
-              (a == item.dwDetailLevel && b == item.dwCounterType))) {
-            return "counter definition " + std::to_string(c) + ": type or detail level";
         }
     }
     if (differs(kCounterBlock, 184) || differs(kCounterBlock + 4, 0)) return text;

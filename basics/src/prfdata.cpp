@@ -401,8 +401,8 @@ void PrfData::InitializeBlock() {
             store(definition + 4, m_dwFirstCounter + 2 * item);
             store(definition + 12, m_dwFirstHelp + 2 * item);
             store(definition + 20, static_cast<uint32_t>(counter.DefaultScale));
-            store(definition + 24, counter.dwCounterType);
-            store(definition + 28, counter.dwDetailLevel);
+            store(definition + 24, counter.dwDetailLevel);
+            store(definition + 28, counter.dwCounterType);
             store(definition + 32, 8);
             store(definition + 36, 8 + 8 * c);
         }

@@ -117,7 +117,7 @@ bool ParseObjects(const unsigned char* data, size_t bytes, uint32_t numObjects,
             CounterSample counter;
             counter.nameIndex = Load32(definition + 4);
             counter.helpIndex = Load32(definition + 12);
-            counter.type = Load32(definition + 24);
+            counter.type = Load32(definition + 28);
             const uint32_t counterOffset = Load32(definition + 36);
             const uint32_t sizeField = counter.type & PERF_MASK_SIZE_FLD;
             const uint32_t size = sizeField == PERF_SIZE_DWORD   ? 4
