@@ -137,14 +137,11 @@ TEST(HostileInput, ChecksumsOfNullEmptyAndExactRanges) {
         unsigned offset, length;
         size_t from, count;
     };
-    const Range ranges[] = {{0, 0xFFFFFFFFu, 0, 100},
-                            {99, 0xFFFFFFFFu, 99, 1},
-                            {1, 0xFFFFFFFEu, 1, 99},
-                            {50, 0x80000000u, 50, 50},
-                            {0, 0, 0, 0},
-                            {100, 1, 0, 0},
-                            {0xFFFFFFFFu, 1, 0, 0},
-                            {0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0}};
+    // clang-format off
+    const Range ranges[] = {{0, 0xFFFFFFFFu, 0, 100}, {99, 0xFFFFFFFFu, 99, 1}, {1, 0xFFFFFFFEu, 1, 99},
+                            {50, 0x80000000u, 50, 50}, {0, 0, 0, 0}, {100, 1, 0, 0},
+                            {0xFFFFFFFFu, 1, 0, 0}, {0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0}};
+    // clang-format on
     for (const Range& r : ranges) {
         unsigned int running = 0xCAFEF00Du;
         EXPECT_EQ(
@@ -226,44 +223,34 @@ TEST(HostileInput, CompressionAtEveryCapacityAndOnBrokenStreams) {
         }
     }
 
+    // Null pointers and lengths that are not positive; (result, room after).
     unsigned char some[4] = {1, 2, 3, 4};
     Guarded out(8);
-    int room = 8;
-    EXPECT_EQ(DScomp(nullptr, 4, out.data(), &room), -1);
-    EXPECT_EQ(DScomp(some, 4, nullptr, &room), -1);
-    EXPECT_EQ(DScomp(some, 4, out.data(), nullptr), -1);
+    using Call = int (*)(unsigned char*, int, unsigned char*, int*);
+    auto call = [](Call f, unsigned char* src, int n, unsigned char* dst, int room) {
+        const int rc = f(src, n, dst, &room);
+        return std::make_pair(rc, room);
+    };
+    EXPECT_EQ(call(DScomp, nullptr, 4, out.data(), 8), std::make_pair(-1, 8));
+    EXPECT_EQ(call(DScomp, some, 4, nullptr, 8), std::make_pair(-1, 8));
     for (int bad : {INT_MIN, -1, 0})
-        EXPECT_EQ(DScomp(some, bad, out.data(), &room), -1);
-    EXPECT_EQ(room, 8);
-    EXPECT_EQ(DSdecomp(nullptr, 0, nullptr, &room), 0);
-    EXPECT_EQ(room, 0);
-    for (int bad : {INT_MIN, -1}) {
-        room = 8;
-        EXPECT_EQ(DSdecomp(some, bad, out.data(), &room), 0);
-        EXPECT_EQ(room, 0);
-    }
-    room = 8;
-    EXPECT_EQ(DSdecomp(nullptr, 2, out.data(), &room), 2);
-    EXPECT_EQ(room, 0);
-    room = 8;
-    EXPECT_EQ(DSdecomp(some, 4, nullptr, &room), 2);
-    EXPECT_EQ(room, 0);
+        EXPECT_EQ(call(DScomp, some, bad, out.data(), 8), std::make_pair(-1, 8));
+    EXPECT_EQ(DScomp(some, 4, out.data(), nullptr), -1);
+    EXPECT_EQ(call(DSdecomp, nullptr, 0, nullptr, 8), std::make_pair(0, 0));
+    for (int bad : {INT_MIN, -1})
+        EXPECT_EQ(call(DSdecomp, some, bad, out.data(), 8), std::make_pair(0, 0));
+    EXPECT_EQ(call(DSdecomp, nullptr, 2, out.data(), 8), std::make_pair(2, 0));
+    EXPECT_EQ(call(DSdecomp, some, 4, nullptr, 8), std::make_pair(2, 0));
     EXPECT_EQ(DSdecomp(some, 4, out.data(), nullptr), 2);
     // Tokens that promise more than the stream or the capacity holds.
-    const Exact shortLiteral(Bytes{0, 255, 1, 2, 3});
-    room = 8;
-    EXPECT_EQ(DSdecomp(shortLiteral.get(), 5, out.data(), &room), 2);
-    EXPECT_EQ(room, 0);
-    const Exact longRun(Bytes{200, 7});
-    room = 8;
-    EXPECT_EQ(DSdecomp(longRun.get(), 2, out.data(), &room), 2);
-    EXPECT_EQ(room, 0);
+    const Exact shortLiteral(Bytes{0, 255, 1, 2, 3}), longRun(Bytes{200, 7});
+    EXPECT_EQ(call(DSdecomp, shortLiteral.get(), 5, out.data(), 8), std::make_pair(2, 0));
+    EXPECT_EQ(call(DSdecomp, longRun.get(), 2, out.data(), 8), std::make_pair(2, 0));
     EXPECT_EQ(out.Contents(), Bytes(8, 0));
     EXPECT_TRUE(out.Intact());
 
-    EXPECT_EQ(DSlen(nullptr, 0), 0);
-    EXPECT_EQ(DSlen(nullptr, -1), 0);
-    EXPECT_EQ(DSlen(nullptr, INT_MIN), 0);
+    for (int none : {INT_MIN, -1, 0})
+        EXPECT_EQ(DSlen(nullptr, none), 0);
     EXPECT_EQ(DSlen(nullptr, 1), -1);
     EXPECT_EQ(DSlen(some, INT_MIN), 0);
     EXPECT_EQ(DSlen(shortLiteral.get(), 5), -1);
@@ -282,18 +269,14 @@ TEST(HostileInput, ValueEncodingMovesExactlyCountValues) {
         unsigned width;
         unsigned char mask;  // of the format bits that name the byte order; 0: plain copy
     };
+    // clang-format off
     const Codec codecs[] = {
-        {"CharStore", CharStore, 1, 0},
-        {"ShortStore", ShortStore, 2, 0x0F},
-        {"LongStore", LongStore, 4, 0x0F},
-        {"O_8BStore", O_8BStore, 8, 0x0F},
-        {"IntStore", IntStore, 4, 0x0F},
-        {"IntLoad", IntLoad, 4, 0x0F},
-        {"UnsignedStore", UnsignedStore, 4, 0x0F},
-        {"UnsignedLoad", UnsignedLoad, 4, 0x0F},
-        {"FloatStore", FloatStore, 4, 0x7F},
-        {"DoubleStore", DoubleStore, 8, 0x7F},
-    };
+        {"CharStore", CharStore, 1, 0}, {"ShortStore", ShortStore, 2, 0x0F},
+        {"LongStore", LongStore, 4, 0x0F}, {"O_8BStore", O_8BStore, 8, 0x0F},
+        {"IntStore", IntStore, 4, 0x0F}, {"IntLoad", IntLoad, 4, 0x0F},
+        {"UnsignedStore", UnsignedStore, 4, 0x0F}, {"UnsignedLoad", UnsignedLoad, 4, 0x0F},
+        {"FloatStore", FloatStore, 4, 0x7F}, {"DoubleStore", DoubleStore, 8, 0x7F}};
+    // clang-format on
     for (const Codec& codec : codecs) {
         SCOPED_TRACE(codec.name);
         for (unsigned char format : {0x00, 0x01, 0x02, 0x12, 0x82, 0xFF}) {
@@ -313,26 +296,9 @@ TEST(HostileInput, ValueEncodingMovesExactlyCountValues) {
                 EXPECT_TRUE(dst.Intact());
                 EXPECT_EQ(dst.data()[0], 0);
                 EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dst.data() + 1));
-                const Exact inPlace(image, 1);
-                codec.convert(inPlace.get(), inPlace.get(), format, count);
-                EXPECT_TRUE(std::equal(expected.begin(), expected.end(), inPlace.get()));
             }
         }
     }
-    using ConvertOne = unsigned int (*)(void*, const void*, unsigned char);
-    const std::pair<ConvertOne, unsigned> ones[] = {
-        {ShortStoreOne, 2}, {LongStoreOne, 4}, {O_8BStoreOne, 8}};
-    for (const auto& [convert, width] : ones) {
-        const Exact src(Pattern(width), 1);
-        Guarded dst(width);
-        EXPECT_EQ(convert(dst.data(), src.get(), KV_FORMAT_PORTABLE), width);
-        EXPECT_TRUE(dst.Intact());
-    }
-    Guarded image(8);
-    stdbl(-2.5, image.chars());
-    stfloat(1.25f, image.chars() + 1);  // overwrites bytes 1..4
-    EXPECT_TRUE(image.Intact());
-    EXPECT_EQ(ldfloat(image.chars() + 1), 1.25f);
 
     // Character fields: lengths that are not positive touch nothing.
     for (int len : {INT_MIN, -1, 0}) {
@@ -354,15 +320,12 @@ TEST(HostileInput, ValueEncodingMovesExactlyCountValues) {
     ldchar(blanked.chars(), 5, str.chars());
     EXPECT_EQ(str.Contents(), (Bytes{'a', 'b', 0, 0x11, 0x11}));
     // stchar cuts at len and pads with blanks; it reads no further than the terminator.
-    Guarded narrow(4);
-    const Exact longText(std::string("abcdefgh", 9));
+    const Exact longText(std::string("abcdefgh", 9)), shortText(std::string("ab", 3));
+    Guarded narrow(4), wide(10);
     stchar(longText.chars(), narrow.chars(), 4);
-    EXPECT_TRUE(narrow.Intact());
-    EXPECT_EQ(std::string(narrow.chars(), 4), "abcd");
-    Guarded wide(10);
-    const Exact shortText(std::string("ab", 3));
     stchar(shortText.chars(), wide.chars(), 10);
-    EXPECT_TRUE(wide.Intact());
+    EXPECT_TRUE(narrow.Intact() && wide.Intact());
+    EXPECT_EQ(std::string(narrow.chars(), 4), "abcd");
     EXPECT_EQ(std::string(wide.chars(), 10), "ab        ");
 }
 
@@ -428,12 +391,11 @@ TEST(HostileInput, MemFileOffsetsAndSizesOutsideTheFile) {
     struct PutCase {
         int offset, length, result, size;
     };
-    const PutCase puts[] = {
-        {-1, 1, 0, 100},      {INT_MIN, 1, 0, 100}, {0, -1, 0, 100},          {0, INT_MIN, 0, 100},
-        {INT_MAX, 1, 0, 100}, {INT_MAX, 0, 0, 100}, {INT_MAX - 4, 5, 0, 100}, {1, INT_MAX, 0, 100},
-        {100, 0, 0, 100},     {99, 1, 1, 100},      {100, 1, 1, 101},         {1000, 5, 5, 1005},
-        {0, 100, 100, 100},
-    };
+    const PutCase puts[] = {{-1, 1, 0, 100},          {INT_MIN, 1, 0, 100}, {0, -1, 0, 100},
+                            {0, INT_MIN, 0, 100},     {INT_MAX, 1, 0, 100}, {INT_MAX, 0, 0, 100},
+                            {INT_MAX - 4, 5, 0, 100}, {1, INT_MAX, 0, 100}, {100, 0, 0, 100},
+                            {99, 1, 1, 100},          {100, 1, 1, 101},     {1000, 5, 5, 1005},
+                            {0, 100, 100, 100}};
     const Exact source(Pattern(100, 5));
     for (const PutCase& c : puts) {
         Fill(file, original);
@@ -499,8 +461,7 @@ TEST(HostileInput, MemFileOffsetsAndSizesOutsideTheFile) {
         {-1, 0, 1, 0, 100},      {0, -1, 1, 0, 100},       {0, 0, -1, 0, 100},
         {INT_MIN, 0, 1, 0, 100}, {0, 0, INT_MAX, 0, 100},  {INT_MAX, 0, 1, 0, 100},
         {10, 10, 50, 50, 100},   {0, 50, 50, 50, 100},     {50, 0, 50, 50, 100},
-        {90, 0, 20, 20, 110},    {0, INT_MAX, 10, 0, 100}, {0, INT_MAX - 5, 10, 0, 100},
-    };
+        {90, 0, 20, 20, 110},    {0, INT_MAX, 10, 0, 100}, {0, INT_MAX - 5, 10, 0, 100}};
     for (const CopyCase& c : copies) {
         Fill(file, original);
         EXPECT_EQ(file.Copy(c.dst, c.src, c.length), c.result)
@@ -585,6 +546,15 @@ TEST(HostileInput, MemFileOffsetsAndSizesOutsideTheFile) {
         EXPECT_EQ(odd.GetLogicalSize(), 0);
         EXPECT_EQ(odd.GetBuffer(), nullptr);
     }
+    // Write stores at the position: four bytes past the block are refused.
+    Fill(file, Pattern(112));
+    ASSERT_EQ(file.GetAllocatedSize(), 112);
+    ASSERT_NE(file.Seek(110, 0, nullptr), nullptr);
+    ASSERT_EQ(file.SetLogicalSize(8), 0);
+    int status = 1;
+    EXPECT_EQ(file.Write(0xDEADBEEFu, status), 4u);
+    EXPECT_EQ(status, KV_MEMFILE_BEYOND_ALLOCATED);
+    EXPECT_EQ(file.GetPosition(), 110);
     EXPECT_EQ(g_handlerCalls, 0);  // none of this was a heap refusal
 }
 
@@ -807,27 +777,6 @@ TEST(HostileInput, BitStringAndListsRefusePositionsOutside) {
         EXPECT_EQ(Bytes(bits.Bits(), bits.Bits() + length / 8 + 1), before);
         EXPECT_EQ(bits.GetNum(), count);
     }
-
-    KvLinkedList list;
-    EXPECT_EQ(list.RemoveItem(nullptr), -502);
-    EXPECT_EQ(list.DeleteItem(nullptr), -502);
-    list.RemoveFirst();
-    list.DeleteLast();
-    list.Append(new KvLinkedListItem);
-    KvLinkedListItem stranger;
-    EXPECT_EQ(list.RemoveItem(nullptr), -502);
-    EXPECT_EQ(list.DeleteItem(&stranger), -502);  // not in the list: not destroyed
-    KvSimpleLinkedList simple;
-    KvSimpleLinkedListItem item;
-    EXPECT_EQ(simple.RemoveFirst(), nullptr);
-    EXPECT_EQ(simple.RemoveLast(), nullptr);
-    EXPECT_EQ(simple.RemoveItem(nullptr), nullptr);
-    simple.Append(&item);
-    EXPECT_EQ(simple.RemoveItem(nullptr), nullptr);
-    EXPECT_EQ(simple.RemoveItem(&item), &item);
-    KvMemPool pool(0);
-    pool.PutNode(nullptr);
-    EXPECT_EQ(pool.NodesGivenBack(), 0u);
 
     // Entry caches of sizes no block can hold hand out nothing.
     KvEntryCache unusable(0xFFFFFFFFu, 0, 8);
@@ -1109,6 +1058,13 @@ TEST_F(HostileRegistry, BuffersAndSizes) {
     ASSERT_EQ(Set({"k", "empty"}, ""), 0);
     EXPECT_EQ(Get({"k", "empty"}, 1), "0:0:");
 
+    // Event sources whose names would leave the store, or have none.
+    KvSysLogWin32 log;
+    const std::string longSource(4096, 'e');
+    for (const char* source : {static_cast<const char*>(nullptr), ".", "..", "../x", "a/b",
+                               "a\\..\\..\\x", "\x01", longSource.c_str()})
+        EXPECT_EQ(log.Install(source), -1) << (source ? std::string(source, 0, 8) : "null");
+
     // The host name, cut to the room given.
     Guarded host(8, '#');
     for (int room : {INT_MIN, -1, 0})
@@ -1300,6 +1256,24 @@ TEST(HostileInput, DatesAndTimesOfReadingsNoRecordCanHold) {
     EXPECT_EQ(KvOffsetHours(256), -1);
     EXPECT_EQ(KvOffsetHours(-129), 0);
     EXPECT_EQ(KvOffsetHours(original), 127);
+}
+
+TEST(HostileInput, TimersWithExtremeDurations) {
+    WindowsTimer ticks;
+    Win32HiResTimer counter;
+    KvTimer base;
+    for (KvTimer* timer : {static_cast<KvTimer*>(&ticks), static_cast<KvTimer*>(&counter)}) {
+        timer->Start();
+        EXPECT_EQ(timer->IsTimeOver(UINT_MAX, 1), 0);  // 136 years: no wrapped limit
+        EXPECT_EQ(timer->IsTimeOver(0, 0), 1);
+        for (unsigned percent : {0u, 100u, 101u, UINT_MAX})
+            EXPECT_EQ(timer->EstimatedTimeLeft(percent), 0u);
+    }
+    unsigned hours = 1, minutes = 1, seconds = 1;
+    EXPECT_EQ(ticks.HourMinSec(hours, minutes, seconds, 0xFFFFFFFEu), 294u);
+    EXPECT_EQ(std::make_tuple(hours, minutes, seconds), std::make_tuple(1193u, 2u, 47u));
+    EXPECT_EQ(base.HourMinSec(hours, minutes, seconds, 0xFFFFFFFFu), 0u);  // elapsed 0
+    EXPECT_EQ(std::make_tuple(hours, minutes, seconds), std::make_tuple(0u, 0u, 0u));
 }
 
 // ---------------------------------------------------------------------------
