@@ -22,7 +22,7 @@ inline constexpr int KV_ARRAY_NO_MEMORY = -501;
 inline constexpr int KV_ARRAY_INDEX = -502;
 /// Element size 0 given to KvCList::Init.
 inline constexpr int KV_ARRAY_ELEMENT_SIZE = -503;
-/// Copy from an array of another kind.
+/// Copy from an array of another kind (or from none).
 inline constexpr int KV_ARRAY_WRONG_KIND = -506;
 /// Merge is not supported.
 inline constexpr int KV_ARRAY_NOT_SUPPORTED = -507;

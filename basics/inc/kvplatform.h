@@ -117,8 +117,9 @@ KVBASICS_API void bksgetsystemtime(btime* time, bdate* date);
 /// -2171. Asked of the system once; the first answer holds for the process.
 KVBASICS_API int bksgettimezone();
 /// Local date and time with the position within the second in nanoseconds
-/// (0 .. 999,999,900, in steps of 100). When the clock cannot be split the
-/// records stay as they were and nanoseconds is 0.
+/// (0 .. 999,999,900, in steps of 100). When the clock cannot be split, or its
+/// year lies outside 0 .. 65535, the records stay as they were and nanoseconds
+/// is 0 (the same holds for the other readings above).
 KVBASICS_API void bksGetHiresTime(bdate& date, btime& time, int& nanoseconds);
 /// The same in UTC, zone 0.
 KVBASICS_API void bksGetHiresTimeUTC(bdate& date, btime& time, int& nanoseconds);

@@ -62,10 +62,11 @@ public:
                         unsigned short = 0);
 
     /// Copies length bytes from src to offset, growing the file; returns
-    /// length, or 0 when the file cannot grow. The position is not used.
+    /// length, or 0 when the file cannot grow or src is null with a positive
+    /// length (nothing changes). The position is not used.
     int Put(const unsigned char* src, int offset, int length);
     /// Copies up to length bytes at offset (clipped at the logical end) to dst;
-    /// returns the count.
+    /// returns the count (0 for a null dst).
     int Get(unsigned char* dst, int offset, int length);
     /// Copies length bytes from this file's position into dst at dstOffset,
     /// growing dst; returns the count, 0 when dst cannot grow.
@@ -299,7 +300,7 @@ public:
     ~MemQueue() override;
 
     /// Appends n bytes from src: 0, KV_MEMQUEUE_GROW_FAILED or
-    /// KV_MEMQUEUE_PUT_FAILED.
+    /// KV_MEMQUEUE_PUT_FAILED (also for a null src; the queue is unchanged).
     int Put(void* src, unsigned int n);
     /// Takes n bytes from the head into dst: 0, KV_MEMQUEUE_EMPTY,
     /// KV_MEMQUEUE_TOO_FEW_BYTES (nothing taken), KV_MEMQUEUE_GET_FAILED or
@@ -329,7 +330,8 @@ enum KvRawBufferBehavior : int32_t {
 class KVBASICS_API KvRawBuffer {
 public:
     /// A buffer over len bytes at data, copied, borrowed or adopted as
-    /// behaviour says; null data or length 0 give an empty buffer.
+    /// behaviour says; null data or length 0 give an empty buffer (an adopted
+    /// block is then freed at once).
     KvRawBuffer(void* data, unsigned int len, KvRawBufferBehavior behaviour);
     /// An owning buffer copies other's bytes; a borrowing one borrows them too.
     KvRawBuffer(const KvRawBuffer& other);

@@ -145,8 +145,8 @@ private:
 /// is mapped, collections return no data.
 KVBASICS_C uint32_t PrfData_Open(char16_t* deviceNames);
 /// Fills *ppData with the objects that valueName asks for and advances it;
-/// 0, or 234 with *pcbTotal 0 when the buffer is too small. Any fault gives 0
-/// with no data.
+/// 0, or 234 with *pcbTotal 0 when the buffer is too small. Any fault (a null
+/// *ppData with room claimed included) gives 0 with no data.
 KVBASICS_C uint32_t PrfData_Collect(char16_t* valueName, void** ppData, uint32_t* pcbTotal,
                                     uint32_t* pNumObjects);
 /// Ends a host's use; the block stays mapped for the process. Always 0.

@@ -34,14 +34,21 @@ int32_t LocalZone() {
     return zone == KV_ERR_NO_TIMEZONE ? 0 : zone;
 }
 
+// A reading whose year a bdate cannot hold (0 to 65535) counts as a clock
+// that cannot be split: the records stay as they were.
+bool FitsRecord(const CalendarTime& fields) {
+    return fields.year >= 0 && fields.year <= UINT16_MAX;
+}
+
 bool ReadLocal(RealTime* now, CalendarTime* fields) {
     int32_t secondsEast = 0;
     return tq::platform::RealTimeNow(now) &&
-           tq::platform::SplitLocalTime(now->seconds, fields, &secondsEast);
+           tq::platform::SplitLocalTime(now->seconds, fields, &secondsEast) && FitsRecord(*fields);
 }
 
 bool ReadUtc(RealTime* now, CalendarTime* fields) {
-    return tq::platform::RealTimeNow(now) && tq::platform::SplitUtcTime(now->seconds, fields);
+    return tq::platform::RealTimeNow(now) && tq::platform::SplitUtcTime(now->seconds, fields) &&
+           FitsRecord(*fields);
 }
 
 // Nanoseconds within the second at 100 ns resolution.

@@ -170,7 +170,8 @@ int KvCList::Delete(uint32_t index, int shrink) {
 }
 
 int KvCList::Copy(KvVArray const* source) {
-    if (source->GetType() != KV_ARRAY_KIND_CONTIGUOUS) return KV_ARRAY_WRONG_KIND;
+    if (source == nullptr || source->GetType() != KV_ARRAY_KIND_CONTIGUOUS)
+        return KV_ARRAY_WRONG_KIND;
     auto const* other = dynamic_cast<KvCList const*>(source);
     if (other == nullptr) return KV_ARRAY_WRONG_KIND;
     if (other == this) return KV_ARRAY_OK;

@@ -244,7 +244,7 @@ int KvLList::Delete(uint32_t index, int shrink) {
 }
 
 int KvLList::Copy(KvVArray const* source) {
-    if (source->GetType() != KV_ARRAY_KIND_MEMFILE) return KV_ARRAY_WRONG_KIND;
+    if (source == nullptr || source->GetType() != KV_ARRAY_KIND_MEMFILE) return KV_ARRAY_WRONG_KIND;
     auto const* other = dynamic_cast<KvLList const*>(source);
     if (other == nullptr) return KV_ARRAY_WRONG_KIND;
     if (other == this) return KV_ARRAY_OK;

@@ -78,7 +78,8 @@ void KvStatistics::Clear() {
 }
 
 int32_t KvStatistics::Value(int id) const {
-    const int index = id - static_cast<int>(tq::kFirstCounterId);
+    // In 64 bits: any int is an identifier, INT_MIN included.
+    const int64_t index = int64_t{id} - static_cast<int64_t>(tq::kFirstCounterId);
     if (index < 0 || index >= kCounters) return 0;
     return std::atomic_ref<int32_t>(const_cast<int32_t&>(counters[index]))
         .load(std::memory_order_relaxed);

@@ -148,7 +148,8 @@ unsigned char* MemFile::Seek(int offset, unsigned short origin, unsigned int* le
 }
 
 int MemFile::Put(const unsigned char* src, int offset, int length) {
-    if (offset < 0 || length < 0) return 0;
+    // Without source bytes nothing is copied, and the file does not grow.
+    if (offset < 0 || length < 0 || (src == nullptr && length > 0)) return 0;
     const int64_t end = int64_t{offset} + length;
     if (end > INT32_MAX) return 0;
     if (logicalSize < end && SizeSet(static_cast<int>(end), 0) != 0) return 0;
@@ -158,7 +159,7 @@ int MemFile::Put(const unsigned char* src, int offset, int length) {
 }
 
 int MemFile::Get(unsigned char* dst, int offset, int length) {
-    if (offset < 0 || length < 0) return 0;
+    if (offset < 0 || length < 0 || (dst == nullptr && length > 0)) return 0;
     int n = length;
     if (int64_t{offset} + length > logicalSize) {
         if (offset > logicalSize) return 0;

@@ -16,6 +16,8 @@ MemQueue& MemQueue::operator=(const MemQueue& other) {
 MemQueue::~MemQueue() = default;
 
 int MemQueue::Put(void* src, unsigned int n) {
+    // Checked before the file grows, so that the queue stays as it was.
+    if (src == nullptr && n != 0) return KV_MEMQUEUE_PUT_FAILED;
     const int size = logicalSize;
     if (int64_t{size} + n > INT32_MAX || SizeSet(size + static_cast<int>(n), 0) != 0) {
         return KV_MEMQUEUE_GROW_FAILED;

@@ -125,7 +125,9 @@ std::string PerformanceKey(const std::string& driver) {
 void RemoveTexts(uint32_t first, uint32_t last, const char* where) {
     RegistryKey key;
     if (RegistryStore::OpenKey(where, &key) != RegistryStatus::kOk) return;
-    for (uint32_t index = first; index <= last && last - first < 100000; index += 2) {
+    // In 64 bits: a range that ends at the top of the index space must not
+    // wrap around to its bottom.
+    for (uint64_t index = first; index <= last && last - first < 100000; index += 2) {
         RegistryStore::DeleteValue(key, std::to_string(index));
     }
 }

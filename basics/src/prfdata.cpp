@@ -450,6 +450,8 @@ uint32_t PrfData::Collect(const char16_t* valueName, void** ppData, uint32_t* pc
             *pcbTotal = 0;
             return KV_PERF_MORE_DATA;
         }
+        // A host that claims room but passes no buffer gets no data.
+        if (needed != 0 && entryData == nullptr) throw 0;
         // Nothing is read from a block that someone shrank under us.
         if (tq::platform::SharedBlockCurrentSize(*BlockOf(m_hfm)) < BlockSize()) throw 0;
         *pcbTotal = 0;

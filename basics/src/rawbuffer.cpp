@@ -30,6 +30,8 @@ KvRawBuffer::KvRawBuffer(void* data, unsigned int len, KvRawBufferBehavior behav
         buffer = CopyOf(data, len);
         if (buffer == nullptr) length = 0;
     }
+    // The caller handed the block over; a length of 0 keeps none of it.
+    if (behaviour == KvRawBufferAdopt && buffer == nullptr) tq::platform::HeapFree(data);
 }
 
 KvRawBuffer::KvRawBuffer(const KvRawBuffer& other)

@@ -38,13 +38,17 @@ bool SystemRealTime(RealTime* now) {
     return true;
 }
 
-void Fill(const tm& parts, CalendarTime* fields) {
-    fields->year = parts.tm_year + 1900;
+// False when the year does not fit the fields (tm_year may be as large as an int).
+bool Fill(const tm& parts, CalendarTime* fields) {
+    const int64_t year = int64_t{parts.tm_year} + 1900;
+    if (year > INT32_MAX) return false;
+    fields->year = static_cast<int32_t>(year);
     fields->month = parts.tm_mon + 1;
     fields->day = parts.tm_mday;
     fields->hour = parts.tm_hour;
     fields->minute = parts.tm_min;
     fields->second = parts.tm_sec;
+    return true;
 }
 
 bool SystemSplitLocal(int64_t seconds, CalendarTime* fields, int32_t* secondsEast) {
@@ -52,8 +56,7 @@ bool SystemSplitLocal(int64_t seconds, CalendarTime* fields, int32_t* secondsEas
     tzset();
     const time_t time = static_cast<time_t>(seconds);
     tm parts{};
-    if (localtime_r(&time, &parts) == nullptr) return false;
-    Fill(parts, fields);
+    if (localtime_r(&time, &parts) == nullptr || !Fill(parts, fields)) return false;
     *secondsEast = static_cast<int32_t>(parts.tm_gmtoff);
     return true;
 }
@@ -100,9 +103,7 @@ bool SplitUtcTime(int64_t seconds, CalendarTime* fields) {
     if (fields == nullptr) return false;
     const time_t time = static_cast<time_t>(seconds);
     tm parts{};
-    if (gmtime_r(&time, &parts) == nullptr) return false;
-    Fill(parts, fields);
-    return true;
+    return gmtime_r(&time, &parts) != nullptr && Fill(parts, fields);
 }
 
 }  // namespace tq::platform
