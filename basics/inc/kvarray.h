@@ -125,7 +125,7 @@ protected:
     /// stored element overlaps it). Elements of 4 and 8 bytes are copied
     /// without a call.
     static void AppendElement(void* to, void const* from, size_t size) {
-        if (size == 8) {
+        if (size == 8) [[likely]] {
             uint64_t v;
             std::memcpy(&v, from, 8);
             std::memcpy(to, &v, 8);
