@@ -616,6 +616,9 @@ TEST_F(HeapFailureSweep, RawBuffers) {
 // ---------------------------------------------------------------------------
 // Entry cache and trees
 
+// Elements of IntTrees built and not yet destroyed.
+int g_liveElements = 0;
+
 struct IntTree : KvRBTree {
     IntTree() : KvRBTree(sizeof(int32_t), 0, 3) {
         SetCompareFunction([](KvCompareArgs* a) {
@@ -623,13 +626,13 @@ struct IntTree : KvRBTree {
             *a->keyResult = *a->orderResult = (k > e) - (k < e);
             return 0;
         });
-        SetCopyFunction([](KvVContainer* c, void* element, const KvVIterator*, const void* key,
+        SetCopyFunction([](KvVContainer*, void* element, const KvVIterator*, const void* key,
                            const void*, KvVParameter*) {
-            ++static_cast<IntTree*>(c)->live;
+            ++g_liveElements;
             std::memcpy(element, key, sizeof(int32_t));
             return 0;
         });
-        SetDestroyFunction([](KvVContainer* c, void*) { --static_cast<IntTree*>(c)->live; });
+        SetDestroyFunction([](KvVContainer*, void*) { --g_liveElements; });
     }
     Ints Contents() {
         Ints keys;
@@ -643,7 +646,6 @@ struct IntTree : KvRBTree {
         KvOneEntryIterator source(&one, nullptr);
         return InsertElement(&source, nullptr, 0, nullptr);
     }
-    int live = 0;  // elements built and not destroyed
 };
 
 struct CompactTree : KvRBTree1 {
@@ -674,7 +676,7 @@ void ExpectTreeWorks(Tree& t, std::set<int32_t> model) {
         EXPECT_EQ(t.Contents(), Ints(model.begin(), model.end()));
         if constexpr (std::is_same_v<Tree, IntTree>) {
             EXPECT_EQ(t.count, model.size());
-            EXPECT_EQ(t.live, static_cast<int>(model.size()));
+            EXPECT_EQ(g_liveElements, static_cast<int>(model.size()));
             EXPECT_EQ(t.CheckTree(nullptr), 0);
         } else {
             EXPECT_EQ(t.Count(), model.size());
@@ -738,13 +740,14 @@ TEST_F(HeapFailureSweep, TreesAndCaches) {
             void* node = s.tree.CreateEntry(status);
             if (node == nullptr) return status;
             std::memcpy(const_cast<void*>(s.tree.GetElementOfEntry(node)), &k, sizeof k);
-            ++s.tree.live;
+            ++g_liveElements;
             if (int r = s.tree.InsertEntry(node, 0, nullptr)) return r;
             s.model.insert(k);
         }
         return 0;
     };
     Sweep("KvRBTree::CreateEntry", make, createEntry, KvCONT_NO_MEMORY, treeWorks);
+    EXPECT_EQ(g_liveElements, 0) << "elements never destroyed";
     auto addNode = [](S& s) {
         for (int32_t k : Keys(40)) {
             if (int r = s.compact.Add(k)) return r;
