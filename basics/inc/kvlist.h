@@ -140,8 +140,9 @@ private:
 /// (max(1, 4096 / node size) nodes each), and takes them back onto a free list
 /// that is served last in, first out before any fresh node. The free list keeps
 /// its links outside the nodes, so a freed node's bytes survive until the node
-/// is handed out again. Memory comes from operator new; a refused request ends
-/// in the runtime new-handler (see KvSetOurNewHandler).
+/// is handed out again. Memory comes from the library's heap: a refused block
+/// calls the memory handler once (see mmKvSetHandler) and the operation leaves
+/// the pool, its counters included, as it was.
 class KVBASICS_API KvMemPool {
 public:
     /// A node size of 0 is taken as 1, so that every node is a distinct address.
@@ -154,10 +155,11 @@ public:
     /// Adds a buffer and makes its first node the current one.
     void AddNewBuffer();
     /// A node from the free list, else the next node of the newest buffer, else
-    /// the first node of a new buffer.
+    /// the first node of a new buffer; null when the heap refused that buffer.
     void* GetNode();
     /// Puts node on the free list; its bytes are not touched. A null node is
-    /// ignored and not counted.
+    /// ignored and not counted; so is a node whose free record the heap
+    /// refused, which stays out of the pool until DeallocateBuffers.
     void PutNode(void* node);
     /// Releases every buffer and the free list; every node handed out becomes
     /// invalid. The node size and the counters are kept.
@@ -171,6 +173,8 @@ public:
 
 private:
     struct Record;  ///< (next record, buffer or node)
+
+    bool AddBuffer();  ///< AddNewBuffer; false when the heap refused
 
     Record* buffers_;  ///< every buffer added, newest first
     Record* free_;     ///< nodes given back, last given back first

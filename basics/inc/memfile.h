@@ -293,9 +293,10 @@ class KVBASICS_API MemQueue : public MemFile {
 public:
     /// An empty queue; compact nonzero makes it compacting.
     explicit MemQueue(unsigned short compact = 0);
-    /// A deep copy, head included.
+    /// A deep copy, head included; an empty queue when the heap refuses.
     MemQueue(const MemQueue& other);
-    /// Replaces the contents with a copy of other's, head included.
+    /// Replaces the contents with a copy of other's, head included; on a
+    /// refused block the queue stays as it was.
     MemQueue& operator=(const MemQueue& other);
     ~MemQueue() override;
 
@@ -340,7 +341,8 @@ public:
     ~KvRawBuffer();
 
     /// Room for size bytes (the old content is not kept when it grows); the
-    /// buffer then owns its memory. 0, or -2030 when the heap refused.
+    /// buffer then owns its memory. 0, or -2030 when the heap refused (the
+    /// buffer is then empty).
     int EnsureCapacity(unsigned int size);
     void* GetBuf() const { return buffer; }            ///< the bytes, or null
     unsigned int GetBufLen() const { return length; }  ///< their count

@@ -2,9 +2,10 @@
 // free list kept outside the nodes.
 #include <algorithm>
 #include <cstddef>
-#include <new>
 
 #include "kvlist.h"
+#include "kvmemory.h"
+#include "platform/heap.h"
 
 namespace {
 
@@ -16,6 +17,23 @@ struct KvMemPool::Record {
     Record* next;
     void* pointer;  // the buffer of a buffer record, the node of a free record
 };
+
+namespace {
+
+// A record from the library's heap; null after the memory handler was called.
+template <typename Record>
+Record* NewRecord(Record* next, void* pointer) {
+    auto* record = static_cast<Record*>(tq::platform::HeapAllocate(sizeof(Record)));
+    if (record == nullptr) {
+        KvCallMemoryHandler(sizeof(Record));
+        return nullptr;
+    }
+    record->next = next;
+    record->pointer = pointer;
+    return record;
+}
+
+}  // namespace
 
 KvMemPool::KvMemPool(uint32_t nodeSize)
     : buffers_(nullptr),
@@ -33,56 +51,69 @@ KvMemPool::~KvMemPool() {
 }
 
 void KvMemPool::AddNewBuffer() {
-    ++buffersAdded_;
+    AddBuffer();
+}
+
+// Buffer and record are taken before anything changes, so that a refusal
+// leaves the pool as it was.
+bool KvMemPool::AddBuffer() {
     const size_t nodes = std::max<uint32_t>(1, kBufferBytes / nodeSize_);
     const size_t bytes = nodes * nodeSize_;  // at most max(4096, node size)
-    char* buffer = static_cast<char*>(::operator new(bytes));
-    Record* record;
-    try {
-        record = new Record{buffers_, buffer};
-    } catch (...) {
-        ::operator delete(buffer);
-        throw;
+    char* buffer = static_cast<char*>(tq::platform::HeapAllocate(bytes));
+    if (buffer == nullptr) {
+        KvCallMemoryHandler(bytes);
+        return false;
     }
+    Record* record = NewRecord(buffers_, static_cast<void*>(buffer));
+    if (record == nullptr) {
+        tq::platform::HeapFree(buffer);
+        return false;
+    }
+    ++buffersAdded_;
     buffers_ = record;
     current_ = buffer;
     last_ = buffer + (nodes - 1) * nodeSize_;
+    return true;
 }
 
 void* KvMemPool::GetNode() {
-    ++nodesTaken_;
     if (Record* record = free_) {
+        ++nodesTaken_;
         free_ = record->next;
         void* node = record->pointer;
-        delete record;
+        tq::platform::HeapFree(record);
         return node;
     }
     if (current_ != last_) {
+        ++nodesTaken_;
         current_ += nodeSize_;
         return current_;
     }
-    AddNewBuffer();
+    if (!AddBuffer()) return nullptr;
+    ++nodesTaken_;
     return current_;
 }
 
 void KvMemPool::PutNode(void* node) {
     if (node == nullptr) return;
+    Record* record = NewRecord(free_, node);
+    if (record == nullptr) return;
+    free_ = record;
     ++nodesGivenBack_;
-    free_ = new Record{free_, node};
 }
 
 void KvMemPool::DeallocateBuffers() {
     while (Record* record = buffers_) {
         buffers_ = record->next;
         if (record->pointer != nullptr) {
-            ::operator delete(record->pointer);
+            tq::platform::HeapFree(record->pointer);
             ++buffersFreed_;
         }
-        delete record;
+        tq::platform::HeapFree(record);
     }
     while (Record* record = free_) {
         free_ = record->next;
-        delete record;
+        tq::platform::HeapFree(record);
     }
     current_ = nullptr;
     last_ = nullptr;

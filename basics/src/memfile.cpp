@@ -49,7 +49,10 @@ MemFile::MemFile(const MemFile& other)
 MemFile& MemFile::operator=(const MemFile& other) {
     if (this == &other) return *this;
     position = 0;
-    if (SizeSet(other.logicalSize, 0) == 0) Put(&other, 0, 0);
+    // A refused smaller block leaves the larger one, which holds the copy as
+    // well; a refused larger one leaves the file as it was.
+    SizeSet(other.logicalSize, 0);
+    if (logicalSize == other.logicalSize) Put(&other, 0, 0);
     return *this;
 }
 

@@ -3,13 +3,20 @@
 
 MemQueue::MemQueue(unsigned short compact) : MemFile(0, 8), head(0), compact(compact) {}
 
+// A copy whose block the heap refused is an empty queue.
 MemQueue::MemQueue(const MemQueue& other)
-    : MemFile(other), head(other.head), compact(other.compact) {}
+    : MemFile(other),
+      head(logicalSize == other.logicalSize ? other.head : 0),
+      compact(other.compact) {}
 
+// A refused block leaves the file as it was, and so the queue keeps its head.
 MemQueue& MemQueue::operator=(const MemQueue& other) {
-    head = other.head;
-    compact = other.compact;
+    if (this == &other) return *this;
     MemFile::operator=(other);
+    if (logicalSize == other.logicalSize) {
+        head = other.head;
+        compact = other.compact;
+    }
     return *this;
 }
 

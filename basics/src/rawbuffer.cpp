@@ -58,10 +58,12 @@ KvRawBuffer::~KvRawBuffer() {
 
 int KvRawBuffer::EnsureCapacity(unsigned int size) {
     if (length >= size) return 0;
-    length = size;
     if (Owns()) tq::platform::HeapFree(buffer);
     behaviour = KvRawBufferCopy;
     buffer = tq::platform::HeapAllocate(size);
+    // Refused: empty, so that the next call asks the heap again rather than
+    // promising room that is not there.
+    length = buffer != nullptr ? size : 0;
     if (buffer == nullptr) {
         KvCallMemoryHandler(size);
         return kOutOfMemory;

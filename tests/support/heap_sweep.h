@@ -1,0 +1,97 @@
+// Heap-failure sweeps: an operation runs once for every heap request it
+// makes, each time on a fresh object and with that one request refused.
+#ifndef TQ_TESTS_SUPPORT_HEAP_SWEEP_H
+#define TQ_TESTS_SUPPORT_HEAP_SWEEP_H
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "kvmemory.h"
+#include "platform/heap.h"
+
+namespace tq::test {
+
+// Operations swept and failures injected for one family of the library.
+struct SweepTally {
+    const char* family;
+    int operations = 0;
+    int failures = 0;
+
+    // Appends the tally as one line to the file that TQ_RELIABILITY_REPORT
+    // names, when it names one.
+    void Report() const {
+        const char* path = std::getenv("TQ_RELIABILITY_REPORT");
+        if (path == nullptr || *path == '\0') return;
+        std::FILE* file = std::fopen(path, "a");
+        ASSERT_NE(file, nullptr) << path;
+        std::fprintf(file, "heap-failure %s %d operations %d injected failures\n", family,
+                     operations, failures);
+        std::fclose(file);
+    }
+};
+
+// While it lives, the memory handler counts its calls and gives up.
+class CountingMemoryHandler {
+public:
+    CountingMemoryHandler() : previous_(mmKvSetHandler(Count)) { calls = 0; }
+    ~CountingMemoryHandler() {
+        tq::platform::HeapFailAfter(0);
+        mmKvSetHandler(previous_);
+    }
+    CountingMemoryHandler(const CountingMemoryHandler&) = delete;
+    CountingMemoryHandler& operator=(const CountingMemoryHandler&) = delete;
+
+    static inline int calls = 0;
+
+private:
+    static int Count(unsigned long long) { return ++calls, 0; }
+    KvMemoryHandler previous_;
+};
+
+// The heap requests that fn makes.
+template <typename Fn>
+uint64_t HeapRequests(Fn fn) {
+    tq::platform::HeapFailAfter(0);
+    fn();
+    return tq::platform::HeapFailAfter(0);
+}
+
+// For n = 1, 2, ...: make() builds a fresh state (heap intact), run(state)
+// performs the operation with its nth heap request refused and returns 0 or
+// an error code, which must be refusedResult when a request was refused; then
+// verify(state, refused) checks the state, which is destroyed afterwards. The
+// sweep ends with the first run that makes fewer than n requests. Each
+// refusal must reach the memory handler handlerCalls times. Needs a
+// CountingMemoryHandler in place.
+template <typename Make, typename Run, typename Verify>
+void SweepHeapFailures(SweepTally& tally, const char* operation, Make make, Run run,
+                       int refusedResult, Verify verify, int handlerCalls = 1) {
+    SCOPED_TRACE(operation);
+    constexpr uint64_t kMostRequests = 10000;
+    uint64_t n = 1;
+    for (; n <= kMostRequests; ++n) {
+        SCOPED_TRACE(testing::Message() << "request " << n << " refused");
+        auto state = make();
+        CountingMemoryHandler::calls = 0;
+        tq::platform::HeapFailAfter(n);
+        const int result = run(*state);
+        const bool refused = tq::platform::HeapFailAfter(0) >= n;
+        tally.failures += refused ? 1 : 0;
+        EXPECT_EQ(result, refused ? refusedResult : 0);
+        EXPECT_EQ(CountingMemoryHandler::calls, refused ? handlerCalls : 0);
+        verify(*state, refused);
+        if (!refused || testing::Test::HasFatalFailure()) break;
+    }
+    if (!testing::Test::HasFatalFailure()) {
+        EXPECT_GT(n, 1u) << "the operation makes no heap request";
+    }
+    EXPECT_LE(n, kMostRequests);
+    ++tally.operations;
+}
+
+}  // namespace tq::test
+
+#endif  // TQ_TESTS_SUPPORT_HEAP_SWEEP_H
