@@ -4,7 +4,6 @@
 // one registry value, and a registry root that is read-only or full.
 #include <fcntl.h>
 #include <linux/capability.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -69,22 +68,21 @@ uint32_t Load32(const unsigned char* at) {
 template <class T>
 class Shared {
 public:
-    Shared() {
-        void* memory =
-            mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED) throw std::runtime_error("mmap failed");
-        object_ = new (memory) T();
-    }
+    Shared() : object_(new (Map()) T()) {}
     ~Shared() {
         object_->~T();
         munmap(object_, sizeof(T));
     }
-    Shared(const Shared&) = delete;
-    Shared& operator=(const Shared&) = delete;
     T* operator->() const { return object_; }
     T* get() const { return object_; }
 
 private:
+    static void* Map() {
+        void* at =
+            mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (at == MAP_FAILED) throw std::runtime_error("mmap failed");
+        return at;
+    }
     T* object_;
 };
 
@@ -105,42 +103,7 @@ struct Failure {
     std::string Text() const { return seen.load() != 0 ? text : ""; }
 };
 
-// A one-way byte channel with a deadline, so that a child that dies cannot
-// hang the test; a child's own copy of the write end is closed by Wait.
-class Channel {
-public:
-    Channel() {
-        if (pipe(fds_) != 0) throw std::runtime_error("pipe failed");
-    }
-    ~Channel() {
-        Close(0);
-        Close(1);
-    }
-    Channel(const Channel&) = delete;
-    Channel& operator=(const Channel&) = delete;
-    void Say(char c = '.') { (void)!write(fds_[1], &c, 1); }
-    // The next byte, or -1 at the end or after the deadline (a safety net only).
-    int Hear(int seconds = 120) {
-        pollfd wanted{fds_[0], POLLIN, 0};
-        if (poll(&wanted, 1, seconds * 1000) != 1) return -1;
-        char c = 0;
-        return read(fds_[0], &c, 1) == 1 ? c : -1;
-    }
-    // A barrier: children Wait, and the test releases all of them at once by
-    // closing its write end.
-    void Wait() {
-        Close(1);
-        Hear();
-    }
-    void Release() { Close(1); }
-
-private:
-    void Close(int end) {
-        if (fds_[end] >= 0) close(fds_[end]);
-        fds_[end] = -1;
-    }
-    int fds_[2];
-};
+using Channel = tq::test::Pipe;
 
 // The temporary files that a writer left in a directory tree.
 std::vector<std::string> TempFiles(const std::string& root) {
@@ -250,9 +213,7 @@ protected:
 struct KillRound {
     std::atomic<int> stage{0};  // provider: 0 forked, 1 activating, 2 counting, 3 refused
     std::atomic<int64_t> activatingAt{0}, activeAt{0};
-    std::atomic<int> successorActive{0};  // set once the successor counts
-    std::atomic<int> stop{0};             // the monitor ends
-    std::atomic<int64_t> collects{0}, withData{0};
+    std::atomic<int> successorActive{0}, stop{0};
     Failure failure;
 };
 
@@ -267,15 +228,12 @@ int Monitor(KillRound* round, Channel* moving, const KvPerfExtension& installed)
         const bool successor = round->successorActive.load() != 0;
         int64_t commits = -1;
         const std::string fault = CollectOnce(installed, &commits);
-        ++round->collects;
         if (!fault.empty()) {
-            moving->Say('x');  // no need to wait for movement
+            moving->Say('x');
             return round->failure.Report("monitor, provider stage %d: %s", round->stage.load(),
                                          fault.c_str());
         }
-        if (commits < 0) continue;
-        ++round->withData;
-        if (!successor || said) continue;
+        if (commits < 0 || !successor || said) continue;
         if (first < 0) {
             first = commits;
         } else if (commits != first) {
@@ -294,20 +252,6 @@ int Monitor(KillRound* round, Channel* moving, const KvPerfExtension& installed)
     }
 }
 
-// What a killed provider left of the block: 0 nothing, 1 an object without
-// size, 2 a block not (or not fully) laid out, 3 a block laid out.
-int BlockLeft() {
-    const int fd = shm_open(tq::platform::SharedObjectName(kBlockName).c_str(), O_RDONLY, 0);
-    if (fd < 0) return 0;
-    struct stat info {};
-    unsigned char counterBlock[4] = {};
-    const bool sized = fstat(fd, &info) == 0 && info.st_size >= kBlockSize;
-    const bool laidOut =
-        sized && pread(fd, counterBlock, 4, kCounterBlock) == 4 && Load32(counterBlock) == 184;
-    close(fd);
-    return laidOut ? 3 : sized ? 2 : 1;
-}
-
 int g_killStep = -1;
 
 void KillAtStep(int step) {
@@ -323,14 +267,11 @@ TEST_F(ProcessFaults, KilledProviderUnderACollectingMonitor) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     int64_t activation = 200000;  // a first guess of an activation's length, in ns
-    int killedAt[4] = {}, blockLeft[4] = {}, stepKills = 0;
-    int64_t collects = 0, withData = 0;
-    int ran = 0;
+    int killedAt[3] = {}, stepKills = 0;
 
-    for (int r = 0; r < rounds; ++r, ++ran) {
+    for (int r = 0; r < rounds && !HasFailure(); ++r) {
         SCOPED_TRACE("round " + std::to_string(r));
-        const std::string ns = RoundNamespace(r);
-        tq::test::ScopedEnv roundShm("TQ_SHM_NAMESPACE", ns.c_str());
+        tq::test::ScopedEnv roundShm("TQ_SHM_NAMESPACE", RoundNamespace(r).c_str());
         Shared<KillRound> round;
         Channel moving, started, active;
         const pid_t monitor =
@@ -355,32 +296,28 @@ TEST_F(ProcessFaults, KilledProviderUnderACollectingMonitor) {
             if (killStep >= 0) raise(SIGKILL);  // a step past the layout
             CountForever();
         });
-        if (mode >= 5) {
-            ++stepKills;
-        } else {
-            if (mode != 0) {
-                ASSERT_EQ(started.Hear(), '.');
-                int64_t from = round->activatingAt.load(), span = 2 * activation;
-                if (mode >= 2) {
-                    const std::string posix = tq::platform::SharedObjectName(kBlockName);
-                    for (int fd = -1; fd < 0 && round->stage.load() == 1;) {
-                        fd = shm_open(posix.c_str(), O_RDONLY, 0);
-                        if (fd >= 0) close(fd);
-                    }
-                    from = NowNs();
-                    span = 10000;
+        stepKills += mode >= 5;
+        if (mode >= 1 && mode < 5) {
+            ASSERT_EQ(started.Hear(), '.');
+            int64_t from = round->activatingAt.load(), span = 2 * activation;
+            if (mode >= 2) {
+                const std::string posix = tq::platform::SharedObjectName(kBlockName);
+                for (int fd = -1; fd < 0 && round->stage.load() == 1;) {
+                    fd = shm_open(posix.c_str(), O_RDONLY, 0);
+                    if (fd >= 0) close(fd);
                 }
-                const int64_t deadline = from + static_cast<int64_t>(random() % uint64_t(span));
-                while (NowNs() < deadline) {
-                }
+                from = NowNs();
+                span = 10000;
             }
-            kill(first, SIGKILL);
+            const int64_t deadline = from + static_cast<int64_t>(random() % uint64_t(span));
+            while (NowNs() < deadline) {
+            }
         }
+        if (mode < 5) kill(first, SIGKILL);
         ASSERT_EQ(tq::test::WaitChild(first), 128 + SIGKILL);
         const int stage = round->stage.load();
         ASSERT_NE(stage, 3) << "the first provider was refused";
         ++killedAt[stage];
-        ++blockLeft[BlockLeft()];
         if (stage == 2) activation = (activation + round->activeAt - round->activatingAt) / 2;
 
         const pid_t successor = tq::test::StartChild([&]() -> int {
@@ -396,16 +333,10 @@ TEST_F(ProcessFaults, KilledProviderUnderACollectingMonitor) {
         EXPECT_EQ(tq::test::WaitChild(successor), 128 + SIGKILL);
         EXPECT_EQ(tq::test::WaitChild(monitor), 0) << round->failure.Text();
         EXPECT_EQ(round->failure.Text(), "");
-        collects += round->collects;
-        withData += round->withData;
-        if (HasFailure()) break;
     }
-    std::cout << "[ rounds   ] " << ran << " (seed " << seed << "), " << stepKills
-              << " ended at a random step; killed before activation " << killedAt[0]
-              << ", activating " << killedAt[1] << ", counting " << killedAt[2]
-              << "; block left absent " << blockLeft[0] << ", empty " << blockLeft[1]
-              << ", not laid out " << blockLeft[2] << ", laid out " << blockLeft[3] << "; "
-              << collects << " collections, " << withData << " with data\n";
+    std::cout << "[ seed     ] " << seed << ": " << stepKills << " ended at a random step; killed "
+              << killedAt[0] << " before activation, " << killedAt[1] << " activating, "
+              << killedAt[2] << " counting\n";
 }
 
 // The states that a provider killed while it set the block up can leave: an
@@ -417,34 +348,31 @@ TEST_F(ProcessFaults, HalfLaidOutBlockIsNeverHandedOut) {
     const int fd = shm_open(posix.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
     ASSERT_GE(fd, 0);
     close(fd);
-    std::vector<PRFITM> consumerItems(std::begin(tq::g_statisticsItems),
-                                      std::end(tq::g_statisticsItems));
-    PrfData early(u"Tessaloquin", consumerItems.data());
+    std::vector<PRFITM> items[3];  // each PrfData keeps its own table
+    for (auto& table : items)
+        table.assign(std::begin(tq::g_statisticsItems), std::end(tq::g_statisticsItems));
+    PrfData early(u"Tessaloquin", items[0].data());
     EXPECT_EQ(early.Activate(0), -1);
-
-    std::vector<PRFITM> providerItems = consumerItems;
-    auto provider = std::make_unique<PrfData>(u"Tessaloquin", providerItems.data());
+    auto provider = std::make_unique<PrfData>(u"Tessaloquin", items[1].data());
     ASSERT_EQ(provider->Activate(1), 0);
-    std::vector<PRFITM> monitorItems = consumerItems;
-    PrfData monitor(u"Tessaloquin", monitorItems.data());
+    PrfData monitor(u"Tessaloquin", items[2].data());
     ASSERT_EQ(monitor.Activate(0), 0);
     auto* block = const_cast<unsigned char*>(provider->Block());
     const std::vector<unsigned char> layout(block, block + kBlockSize);
 
+    // The whole layout, or no data at all: the bytes collected, or 0.
     std::vector<unsigned char> buffer(kBlockSize);
-    char16_t global[] = u"Global";
     auto collect = [&](uint32_t cut, bool prefix) {
         SCOPED_TRACE((prefix ? "first " : "last ") + std::to_string(cut) + " bytes laid out");
         void* data = buffer.data();
         uint32_t bytes = kBlockSize, objects = 0;
-        ASSERT_EQ(monitor.Collect(global, &data, &bytes, &objects), 0u);
-        if (bytes == 0) {
-            EXPECT_EQ(objects, 0u);
-            EXPECT_EQ(data, buffer.data());
-            return;
+        EXPECT_EQ(monitor.Collect(u"Global", &data, &bytes, &objects), 0u);
+        EXPECT_EQ(static_cast<unsigned char*>(data) - buffer.data(), bytes);
+        EXPECT_EQ(objects, bytes != 0 ? 1u : 0u);
+        if (bytes != 0) {
+            EXPECT_EQ(LayoutDifference(buffer.data(), installed_), "");
         }
-        ASSERT_EQ(bytes, kBlockSize);
-        EXPECT_EQ(LayoutDifference(buffer.data(), installed_), "");
+        return bytes;
     };
     for (uint32_t cut = 0; cut <= kBlockSize; cut += 4) {
         std::memset(block, 0, kBlockSize);
@@ -459,20 +387,13 @@ TEST_F(ProcessFaults, HalfLaidOutBlockIsNeverHandedOut) {
     // lays it out again under the monitor.
     std::memset(block, 0, kBlockSize);
     provider.reset();
-    void* data = buffer.data();
-    uint32_t bytes = kBlockSize, objects = 0;
-    ASSERT_EQ(monitor.Collect(global, &data, &bytes, &objects), 0u);
-    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(collect(0, true), 0u);
     EXPECT_EQ(tq::test::RunInChild([] {
                   Statistics()->Enable();
                   return Statistics()->IsEnabled() ? 0 : 1;
               }),
               0);
-    data = buffer.data();
-    bytes = kBlockSize;
-    ASSERT_EQ(monitor.Collect(global, &data, &bytes, &objects), 0u);
-    ASSERT_EQ(bytes, kBlockSize);
-    EXPECT_EQ(LayoutDifference(buffer.data(), installed_), "");
+    EXPECT_EQ(collect(kBlockSize, true), kBlockSize);
 }
 
 // Several providers released at once: exactly one takes the role, the others
@@ -480,10 +401,9 @@ TEST_F(ProcessFaults, HalfLaidOutBlockIsNeverHandedOut) {
 TEST_F(ProcessFaults, ProvidersStartedAtOnce) {
     const int rounds = UnderValgrind() ? 3 : 20;
     constexpr int kProviders = 4;
-    for (int r = 0; r < rounds; ++r) {
+    for (int r = 0; r < rounds && !HasFailure(); ++r) {
         SCOPED_TRACE("round " + std::to_string(r));
-        const std::string ns = RoundNamespace(r);
-        tq::test::ScopedEnv roundShm("TQ_SHM_NAMESPACE", ns.c_str());
+        tq::test::ScopedEnv roundShm("TQ_SHM_NAMESPACE", RoundNamespace(r).c_str());
         Channel go, results, done;
         std::vector<pid_t> providers;
         for (int p = 0; p < kProviders; ++p) {
@@ -513,7 +433,6 @@ TEST_F(ProcessFaults, ProvidersStartedAtOnce) {
         done.Release();
         for (pid_t provider : providers)
             EXPECT_EQ(tq::test::WaitChild(provider), 0);
-        if (HasFailure()) break;
     }
 }
 
@@ -522,10 +441,12 @@ TEST_F(ProcessFaults, ProvidersStartedAtOnce) {
 
 // The value that writer w writes at step i: strings of lengths from 1 to some
 // thousands for writer 0 (through the exported function), expandable strings
-// and 32-bit numbers in turn for writer 1 (through the store).
+// and 32-bit numbers in turn for writer 1 (through the store). Each carries its
+// writer and step, so that a reader can tell a whole value from a torn one.
 struct Written {
     RegistryType type;
     std::string bytes;
+    bool operator==(const Written&) const = default;
 };
 
 Written WrittenValue(int writer, int step) {
@@ -540,22 +461,28 @@ Written WrittenValue(int writer, int step) {
     return {writer == 0 ? RegistryType::kString : RegistryType::kExpandString, text};
 }
 
-// Whether a value read is one whole value of the writers; the writer and step
-// are read from the value itself.
-bool IsWrittenValue(RegistryType type, const std::string& bytes) {
-    int writer = -1, step = -1;
+bool IsWrittenValue(const Written& read) {
     uint32_t number = 0;
-    if (bytes.size() == 4) std::memcpy(&number, bytes.data(), 4);
+    if (read.bytes.size() == 4) std::memcpy(&number, read.bytes.data(), 4);
     if ((number & 0xFFFF0000u) == 0xB0000000u) {
-        writer = 1;
-        step = static_cast<int>(number & 0xFFFF);
-    } else if (!bytes.empty() && (bytes[0] == 'A' || bytes[0] == 'B')) {
-        writer = bytes[0] == 'A' ? 0 : 1;
-        step = std::atoi(bytes.c_str() + 1);
+        return read == WrittenValue(1, static_cast<int>(number & 0xFFFF));
     }
-    if (writer < 0 || step < 0 || step >= 1000) return false;
-    const Written expected = WrittenValue(writer, step);
-    return expected.bytes == bytes && type == expected.type;
+    if (read.bytes.empty() || (read.bytes[0] != 'A' && read.bytes[0] != 'B')) return false;
+    const int step = std::atoi(read.bytes.c_str() + 1);
+    return step >= 0 && step < 1000 && read == WrittenValue(read.bytes[0] == 'A' ? 0 : 1, step);
+}
+
+// The value as the store reads it.
+RegistryStatus ReadValue(const std::string& keyPath, Written* read) {
+    RegistryKey key;
+    std::string buffer(4096, '\0');
+    uint32_t size = static_cast<uint32_t>(buffer.size());
+    RegistryStatus status = RegistryStore::OpenKey(keyPath, &key);
+    if (status == RegistryStatus::kOk) {
+        status = RegistryStore::QueryValue(key, "value", &read->type, buffer.data(), &size);
+    }
+    read->bytes.assign(buffer.data(), status == RegistryStatus::kOk ? size : 0);
+    return status;
 }
 
 // Two processes write one value a thousand times each, with contents of
@@ -574,91 +501,59 @@ TEST(RegistryFaults, TwoWritersAndAReaderOfOneValue) {
 
     struct State {
         std::atomic<int> writing{2};
-        std::atomic<int64_t> reads{0}, found{0};
         Failure failure;
     };
     Shared<State> state;
     Channel go;
-    const pid_t writers[2] = {
-        tq::test::StartChild([&] {
+    auto writer = [&](int w) {
+        return tq::test::StartChild([&, w] {
             go.Wait();
             for (int step = 0; step < steps; ++step) {
-                std::string value = WrittenValue(0, step).bytes;
-                int size = 1;
-                if (KvSetRegistryEntry(path, value.data(), size) != 0) {
-                    return state->failure.Report("writer 0, step %d: refused", step);
-                }
-            }
-            --state->writing;
-            return 0;
-        }),
-        tq::test::StartChild([&] {
-            go.Wait();
-            for (int step = 0; step < steps; ++step) {
-                const Written value = WrittenValue(1, step);
+                Written value = WrittenValue(w, step);
                 RegistryKey key;
-                if (RegistryStore::CreateKey(keyPath, &key) != RegistryStatus::kOk ||
-                    RegistryStore::SetValue(key, "value", value.type, value.bytes.data(),
-                                            static_cast<uint32_t>(value.bytes.size())) !=
-                        RegistryStatus::kOk) {
-                    return state->failure.Report("writer 1, step %d: refused", step);
-                }
+                int size = 1;
+                const bool written =
+                    w == 0
+                        ? KvSetRegistryEntry(path, value.bytes.data(), size) == 0
+                        : RegistryStore::CreateKey(keyPath, &key) == RegistryStatus::kOk &&
+                              RegistryStore::SetValue(key, "value", value.type, value.bytes.data(),
+                                                      static_cast<uint32_t>(value.bytes.size())) ==
+                                  RegistryStatus::kOk;
+                if (!written) return state->failure.Report("writer %d, step %d: refused", w, step);
             }
             --state->writing;
             return 0;
-        })};
+        });
+    };
+    const pid_t writers[2] = {writer(0), writer(1)};
     const pid_t reader = tq::test::StartChild([&] {
         go.Wait();
         bool seen = false;
-        std::string buffer(4096, '\0');
         // One more read after both writers are done.
         for (bool last = false; !last;) {
             last = state->writing.load() == 0;
-            ++state->reads;
-            RegistryKey key;
-            RegistryType type{};
-            uint32_t size = static_cast<uint32_t>(buffer.size());
-            RegistryStatus status = RegistryStore::OpenKey(keyPath, &key);
-            if (status == RegistryStatus::kOk) {
-                status = RegistryStore::QueryValue(key, "value", &type, buffer.data(), &size);
-            }
-            const bool notFound = status == RegistryStatus::kNotFound;
-            if (status != RegistryStatus::kOk && !notFound) {
+            Written read{};
+            const RegistryStatus status = ReadValue(keyPath, &read);
+            if (status == RegistryStatus::kNotFound && !seen) continue;
+            if (status != RegistryStatus::kOk) {
                 return state->failure.Report("read: status %d", static_cast<int>(status));
             }
-            if (notFound) {
-                if (seen) return state->failure.Report("a written value was not found");
-                continue;
-            }
             seen = true;
-            ++state->found;
-            const std::string bytes(buffer.data(), size);
-            if (!IsWrittenValue(type, bytes)) {
+            if (!IsWrittenValue(read)) {
                 return state->failure.Report("read %zu bytes that no writer wrote: %.40s",
-                                             bytes.size(), bytes.c_str());
+                                             read.bytes.size(), read.bytes.c_str());
             }
         }
         return 0;
     });
     go.Release();
-    EXPECT_EQ(tq::test::WaitChild(writers[0]), 0) << state->failure.Text();
-    EXPECT_EQ(tq::test::WaitChild(writers[1]), 0) << state->failure.Text();
-    EXPECT_EQ(tq::test::WaitChild(reader), 0) << state->failure.Text();
-    EXPECT_EQ(state->failure.Text(), "");
-    std::cout << "[ reads    ] " << state->reads << ", " << state->found << " found\n";
+    for (pid_t child : {writers[0], writers[1], reader})
+        EXPECT_EQ(tq::test::WaitChild(child), 0) << state->failure.Text();
 
     // The last value is one writer's last, and nothing was left behind.
-    RegistryKey key;
-    ASSERT_EQ(RegistryStore::OpenKey(keyPath, &key), RegistryStatus::kOk);
-    RegistryType type{};
-    std::string bytes(4096, '\0');
-    uint32_t size = static_cast<uint32_t>(bytes.size());
-    ASSERT_EQ(RegistryStore::QueryValue(key, "value", &type, bytes.data(), &size),
-              RegistryStatus::kOk);
-    bytes.resize(size);
-    const Written last0 = WrittenValue(0, steps - 1), last1 = WrittenValue(1, steps - 1);
-    EXPECT_TRUE((bytes == last0.bytes && type == last0.type) ||
-                (bytes == last1.bytes && type == last1.type));
+    Written last{};
+    ASSERT_EQ(ReadValue(keyPath, &last), RegistryStatus::kOk);
+    EXPECT_TRUE(last == WrittenValue(0, steps - 1) || last == WrittenValue(1, steps - 1));
     EXPECT_EQ(TempFiles(root), std::vector<std::string>{});
 }
 
@@ -699,6 +594,7 @@ protected:
     tq::test::TempDir dir_;
     std::string root_ = dir_.File("registry");
     tq::test::ScopedEnv env_{"TQ_REGISTRY_ROOT", root_.c_str()};
+    std::string keys_ = std::string(KV_PRODUCT_REGISTRY_KEY) + "\\keys";
     const char* kept_[3] = {"keys", "kept", nullptr};
     const char* fresh_[3] = {"keys", "fresh", nullptr};
     const char* newKey_[4] = {"keys", "new", "value", nullptr};
@@ -717,39 +613,30 @@ TEST_F(RegistryRootFaults, ReadOnlyRoot) {
     Shared<Failure> failure;
     const int result = tq::test::RunInChild([&] {
         if (!DropFileCapabilities()) return 77;
-        const std::string probe = root_ + "/probe";
-        const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        const int fd = open((root_ + "/probe").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (fd >= 0) return 77;  // the file system ignores permissions
-        if (Set(kept_, "changed") != -1) return failure->Report("set of a value");
-        if (Set(fresh_, "new") != -1) return failure->Report("set of a new value");
-        if (Set(newKey_, "new") != -1) return failure->Report("set below a new key");
-        if (KvDeleteRegistryEntry(const_cast<const char**>(kept_)) != -1) {
-            return failure->Report("delete");
+        if (Set(kept_, "changed") != -1 || Set(fresh_, "new") != -1 || Set(newKey_, "new") != -1 ||
+            KvDeleteRegistryEntry(const_cast<const char**>(kept_)) != -1) {
+            return failure->Report("a write or delete was not refused");
         }
-        if (Get(kept_) != "intact") {
+        if (Get(kept_) != "intact")
             return failure->Report("the value became %s", Get(kept_).c_str());
-        }
         if (Get(fresh_) != "<-1>") return failure->Report("a new value appeared");
         RegistryKey key;
-        const std::string keys = std::string(KV_PRODUCT_REGISTRY_KEY) + "\\keys";
-        if (RegistryStore::OpenKey(keys, &key) != RegistryStatus::kOk ||
+        if (RegistryStore::OpenKey(keys_, &key) != RegistryStatus::kOk ||
             RegistryStore::SetValue(key, "n", RegistryType::kNumber, "1234", 4) !=
                 RegistryStatus::kAccessDenied ||
-            RegistryStore::DeleteValue(key, "kept") != RegistryStatus::kAccessDenied ||
-            RegistryStore::CreateKey(keys + "\\other", &key) != RegistryStatus::kAccessDenied ||
-            RegistryStore::DeleteKey(keys) != RegistryStatus::kAccessDenied) {
+            RegistryStore::DeleteKey(keys_) != RegistryStatus::kAccessDenied) {
             return failure->Report("a store operation did not report access denied");
         }
         // Neither the counters' installation nor its removal half-happens.
         KvPerfExtension before{}, after{};
+        char text[64];
         if (KvQueryPerfExtension("Tessaloquin", &before) != 0 || DeregisterStatistics() != -1 ||
             KvQueryPerfExtension("Tessaloquin", &after) != 0 ||
-            std::memcmp(&before, &after, sizeof before) != 0) {
+            std::memcmp(&before, &after, sizeof before) != 0 ||
+            KvQueryPerfCounterText(before.firstCounter, 0, text, sizeof text) != 0) {
             return failure->Report("the counters' installation changed");
-        }
-        char text[64];
-        if (KvQueryPerfCounterText(before.firstCounter, 0, text, sizeof text) != 0) {
-            return failure->Report("the counter texts were removed");
         }
         return 0;
     });
@@ -773,19 +660,15 @@ TEST_F(RegistryRootFaults, FullRoot) {
         limit.rlim_cur = kLimit;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return failure->Report("setrlimit");
         const std::string fits(kLimit - 8, 'f'), large(kLimit - 7, 'l');
-        if (Set(kept_, large) != -1) return failure->Report("a value too large was set");
-        if (Get(kept_) != "intact") {
-            return failure->Report("the old value became %s", Get(kept_).c_str());
+        if (Set(kept_, large) != -1 || Get(kept_) != "intact") {
+            return failure->Report("a value too large replaced %s", Get(kept_).c_str());
         }
-        if (Set(fresh_, large) != -1 || Get(fresh_) != "<-1>") {
+        if (Set(fresh_, large) != -1 || Get(fresh_) != "<-1>" || Set(newKey_, large) != -1 ||
+            Get(newKey_) != "<-1>") {
             return failure->Report("a new value too large");
         }
-        if (Set(newKey_, large) != -1 || Get(newKey_) != "<-1>") {
-            return failure->Report("a new value too large below a new key");
-        }
         RegistryKey key;
-        const std::string keys = std::string(KV_PRODUCT_REGISTRY_KEY) + "\\keys";
-        if (RegistryStore::OpenKey(keys, &key) != RegistryStatus::kOk ||
+        if (RegistryStore::OpenKey(keys_, &key) != RegistryStatus::kOk ||
             RegistryStore::SetValue(key, "kept", RegistryType::kString, large.data(),
                                     static_cast<uint32_t>(large.size())) !=
                 RegistryStatus::kIoError) {
@@ -794,12 +677,12 @@ TEST_F(RegistryRootFaults, FullRoot) {
         if (!TempFiles(root_).empty()) return failure->Report("a temporary file remains");
         if (Set(kept_, fits) != 0) return failure->Report("a value that fits was refused");
         setrlimit(RLIMIT_FSIZE, &room);  // room again
-        if (Set(kept_, large) != 0) return failure->Report("no write after room came back");
         char buffer[kLimit];
         int size = sizeof buffer;
-        if (KvGetRegistryEntry(const_cast<const char**>(kept_), buffer, size) != 0 ||
+        if (Set(kept_, large) != 0 ||
+            KvGetRegistryEntry(const_cast<const char**>(kept_), buffer, size) != 0 ||
             std::string(buffer, static_cast<size_t>(size)) != large) {
-            return failure->Report("the new value does not read back");
+            return failure->Report("no write after room came back");
         }
         // An installation of the counters that fails midway takes its texts
         // back (the loader writes names and helps by turns).
@@ -817,7 +700,6 @@ TEST_F(RegistryRootFaults, FullRoot) {
                 return failure->Report("counter texts were left in %s", kind);
             }
         }
-        if (!TempFiles(root_).empty()) return failure->Report("a temporary file remains");
         return 0;
     });
     EXPECT_EQ(result, 0) << failure->Text();

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +40,7 @@ Pipe::Pipe() {
 
 Pipe::~Pipe() {
     close(fds_[0]);
-    close(fds_[1]);
+    Release();
 }
 
 void Pipe::Say(char c) {
@@ -47,8 +48,14 @@ void Pipe::Say(char c) {
 }
 
 char Pipe::Hear() {
+    pollfd wanted{fds_[0], POLLIN, 0};
     char c = 0;
-    return read(fds_[0], &c, 1) == 1 ? c : '\0';
+    return poll(&wanted, 1, 120 * 1000) == 1 && read(fds_[0], &c, 1) == 1 ? c : '\0';
+}
+
+void Pipe::Release() {
+    if (fds_[1] >= 0) close(fds_[1]);
+    fds_[1] = -1;
 }
 
 }  // namespace tq::test

@@ -16,12 +16,21 @@ int WaitChild(pid_t child);
 int RunInChild(const std::function<int()>& body);
 
 // A one-way signal between processes: the child says a byte, the parent waits.
+// Hear gives '\0' at the end or after two minutes, so that a child that dies
+// cannot hang a test. As a barrier: children Wait, the test Releases them all.
 class Pipe {
 public:
     Pipe();
     ~Pipe();
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
     void Say(char c = '.');
     char Hear();
+    void Release();  // closes this process's write end
+    void Wait() {
+        Release();
+        Hear();
+    }
 
 private:
     int fds_[2];
