@@ -192,9 +192,13 @@ public:
     int Insert(uint32_t index, void const* element) override {
         // Appending into room needs neither growth nor moves: an element of
         // the list itself stays where it is.
-        if (index == count_ && count_ < capacity_) {
-            if (element != nullptr) AppendElement(block_ + Bytes(index), element, elementSize_);
-            ++count_;
+        const uint32_t count = count_;
+        if (index == count && count < capacity_) {
+            // The count is stored before the element, whose bytes may alias
+            // it as far as the compiler knows, so it is read once.
+            unsigned char* slot = block_ + Bytes(count);
+            count_ = count + 1;
+            if (element != nullptr) AppendElement(slot, element, elementSize_);
             return KV_ARRAY_OK;
         }
         return InsertSlow(index, element);
@@ -259,20 +263,25 @@ public:
     int Insert(uint32_t index, void const* element) override {
         // Appending where the file's block has room: the room grows by one
         // element through the logical size alone, as SizeSet would do for a
-        // size within the block, and nothing moves.
-        if (index == count_ && file_ != nullptr && count_ < UINT32_MAX) {
-            const uint64_t end = Bytes(count_);
-            const uint64_t room =
-                count_ < capacity_ ? Bytes(capacity_) : Bytes(uint64_t{capacity_} + 1);
-            unsigned char* storage = file_->GetBuffer();
-            if (room <= static_cast<uint64_t>(file_->GetAllocatedSize()) && storage != nullptr) {
-                if (count_ >= capacity_) {
-                    file_->SetLogicalSize(static_cast<int>(room));
-                    ++capacity_;
-                }
-                if (element != nullptr && elementSize_ != 0)
-                    AppendElement(storage + end, element, elementSize_);
-                ++count_;
+        // size within the block, and nothing moves. Fields are read once and
+        // stored before the element, whose bytes may alias them as far as
+        // the compiler knows.
+        const uint32_t count = count_;
+        MemFile* const file = file_;
+        if (index == count && count < UINT32_MAX && file != nullptr &&
+            file->GetBuffer() != nullptr) {
+            const uint64_t size = elementSize_;
+            const uint64_t end = count * size;
+            bool room = count < capacity_;
+            if (!room && count == capacity_ && end + size <= INT32_MAX &&
+                file->SetLogicalSize(static_cast<int>(end + size)) == 0) {
+                capacity_ = count + 1;
+                room = true;
+            }
+            if (room) {
+                count_ = count + 1;
+                if (element != nullptr && size != 0)
+                    AppendElement(file->GetBuffer() + end, element, size);
                 return KV_ARRAY_OK;
             }
         }
