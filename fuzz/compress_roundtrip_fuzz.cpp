@@ -9,48 +9,12 @@
 
 #include "fuzz_common.h"
 #include "memfile.h"
+#include "support/compress_model.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 using tq::fuzz::ExactBuffer;
-
-// Runs of three or more (cut at 255) become run tokens; shorter runs gather
-// into literals of at most 255 bytes; when a literal overflows on the second
-// byte of a pair, the pair moves on to the next literal; a last segment of one
-// or two equal bytes is a run token.
-Bytes Reference(const Bytes& src) {
-    Bytes out, literal;
-    auto emitLiteral = [&](size_t n) {
-        out.push_back(0);
-        out.push_back(static_cast<unsigned char>(n));
-        out.insert(out.end(), literal.begin(), literal.begin() + static_cast<long>(n));
-        literal.erase(literal.begin(), literal.begin() + static_cast<long>(n));
-    };
-    for (size_t i = 0; i < src.size();) {
-        size_t run = 1;
-        while (i + run < src.size() && src[i + run] == src[i] && run < 255)
-            ++run;
-        if (run >= 3) {
-            if (!literal.empty()) emitLiteral(literal.size());
-            out.push_back(static_cast<unsigned char>(run));
-            out.push_back(src[i]);
-        } else {
-            for (size_t k = 0; k < run; ++k) {
-                if (literal.size() == 255) emitLiteral(src[i + k] == literal.back() ? 254 : 255);
-                literal.push_back(src[i + k]);
-            }
-        }
-        i += run;
-    }
-    if (!literal.empty() && literal.size() <= 2 && literal.front() == literal.back()) {
-        out.push_back(static_cast<unsigned char>(literal.size()));
-        out.push_back(literal[0]);
-    } else if (!literal.empty()) {
-        emitLiteral(literal.size());
-    }
-    return out;
-}
 
 // Runs of 1 or 2 only as the last token, literals of 1..255 bytes.
 void CheckTokens(const Bytes& stream) {
@@ -96,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    const Bytes want = Reference(bytes);
+    const Bytes want = tq::test::CompressModel(bytes);
     CheckTokens(want);
     const int wantLen = static_cast<int>(want.size());
 

@@ -7,49 +7,13 @@
 
 #include "compress.h"
 #include "memfile.h"
+#include "support/compress_model.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// Reference: runs of three or more (cut at 255) become run tokens; shorter
-// runs gather into literals of at most 255 bytes; when a literal overflows on
-// the second byte of a pair, the pair moves on to the next literal; a last
-// segment of one or two equal bytes is a run token.
-Bytes Model(const Bytes& src) {
-    Bytes out;
-    Bytes literal;
-    auto emitLiteral = [&](size_t n) {
-        out.push_back(0);
-        out.push_back(static_cast<unsigned char>(n));
-        out.insert(out.end(), literal.begin(), literal.begin() + static_cast<long>(n));
-        literal.erase(literal.begin(), literal.begin() + static_cast<long>(n));
-    };
-    for (size_t i = 0; i < src.size();) {
-        size_t run = 1;
-        while (i + run < src.size() && src[i + run] == src[i] && run < 255)
-            ++run;
-        if (run >= 3) {
-            if (!literal.empty()) emitLiteral(literal.size());
-            out.push_back(static_cast<unsigned char>(run));
-            out.push_back(src[i]);
-        } else {
-            for (size_t k = 0; k < run; ++k) {
-                if (literal.size() == 255) emitLiteral(src[i + k] == literal.back() ? 254 : 255);
-                literal.push_back(src[i + k]);
-            }
-        }
-        i += run;
-    }
-    if (literal.size() <= 2 && !literal.empty() &&
-        std::all_of(literal.begin(), literal.end(), [&](auto b) { return b == literal[0]; })) {
-        out.push_back(static_cast<unsigned char>(literal.size()));
-        out.push_back(literal[0]);
-    } else if (!literal.empty()) {
-        emitLiteral(literal.size());
-    }
-    return out;
-}
+using tq::test::CompressModel;
 
 // Compresses with the given capacity; the result code and the stream.
 int Compress(Bytes src, int capacity, Bytes* stream) {
@@ -141,7 +105,7 @@ TEST(Compress, MatchesTheModelAndRoundTrips) {
         }
         src.resize(size);
         SCOPED_TRACE(round);
-        const Bytes expected = Model(src);
+        const Bytes expected = CompressModel(src);
         const int length = static_cast<int>(expected.size());
         Bytes stream;
         ASSERT_EQ(Compress(src, length + 1, &stream), 0);
@@ -163,7 +127,7 @@ TEST(Compress, MatchesTheModelAndRoundTrips) {
 TEST(Compress, MatchesTheModelAroundTokenAndWordBoundaries) {
     std::mt19937 random(11);
     auto check = [&random](const Bytes& src) {
-        const Bytes expected = Model(src);
+        const Bytes expected = CompressModel(src);
         Bytes stream;
         ASSERT_EQ(Compress(src, static_cast<int>(expected.size()) + 1, &stream), 0);
         ASSERT_EQ(stream, expected);
