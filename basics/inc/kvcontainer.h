@@ -600,6 +600,8 @@ protected:
 private:
     friend class KvRBTree;
     KvRBTree* Tree() const { return static_cast<KvRBTree*>(container); }
+    // First (last false) or Last (last true).
+    int StandAtEnd(bool last);
 };
 
 // ---------------------------------------------------------------------------

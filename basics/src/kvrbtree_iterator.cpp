@@ -48,30 +48,26 @@ KvVIterator* KvRBTreeIterator::Clone(KvVIterator* target) const {
 }
 
 int KvRBTreeIterator::First() {
-    if (status == KvCONT_NO_CONTAINER || container == nullptr) {
-        status = KvCONT_NO_CONTAINER;
-        return status;
-    }
-    Reset();
-    PushLeftmost(*this, Tree()->root);
-    if (Top() == nullptr) {
-        status = KvCONT_BEFORE_FIRST;
-        return status;
-    }
-    changeSnapshot = Tree()->changeCount;
-    status = 0;
-    return 0;
+    return StandAtEnd(false);
 }
 
 int KvRBTreeIterator::Last() {
+    return StandAtEnd(true);
+}
+
+int KvRBTreeIterator::StandAtEnd(bool last) {
     if (status == KvCONT_NO_CONTAINER || container == nullptr) {
         status = KvCONT_NO_CONTAINER;
         return status;
     }
     Reset();
-    PushRightmost(*this, Tree()->root);
+    if (last) {
+        PushRightmost(*this, Tree()->root);
+    } else {
+        PushLeftmost(*this, Tree()->root);
+    }
     if (Top() == nullptr) {
-        status = KvCONT_AFTER_LAST;
+        status = last ? KvCONT_AFTER_LAST : KvCONT_BEFORE_FIRST;
         return status;
     }
     changeSnapshot = Tree()->changeCount;
