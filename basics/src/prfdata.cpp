@@ -372,7 +372,7 @@ void PrfData::InitializeBlock() {
     // Field by field, each step seen by the test hook.
     int step = 1;
     auto store = [&step](unsigned char* to, uint32_t value) {
-        std::memcpy(to, &value, 4);
+        Store32(to, value);
         if (tq::g_providerStepHook != nullptr) tq::g_providerStepHook(++step);
     };
     unsigned char* at = static_cast<unsigned char*>(m_pPrfData);
