@@ -1,7 +1,5 @@
 // The array's ordered operations and the contiguous list, against std::vector
 // and a plain model of the quicksort partition.
-#include <pthread.h>
-
 #include <algorithm>
 #include <cstring>
 #include <random>
@@ -79,31 +77,6 @@ TEST(KvArrayTest, SortGivesThePartitionArrangement) {
             ASSERT_EQ(Contents(list), items) << "size " << size << " pattern " << pattern;
         }
     }
-}
-
-TEST(KvArrayTest, FullSortedListSortsOnASmallStack) {
-    std::vector<Item> items;
-    for (int k = 0; k < KvCList::kMaxCount; ++k)
-        items.push_back({k / 2, k});
-    KvCList list = MakeList(items);
-    struct Job {
-        KvCList* list;
-        int result;
-    } job{&list, -1};
-    auto sort = [](void* p) -> void* {
-        static_cast<Job*>(p)->result = static_cast<Job*>(p)->list->Sort(0);
-        return nullptr;
-    };
-    pthread_attr_t attr;  // 256 KiB: far too little for a frame per element
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 256 * 1024);
-    pthread_t thread;
-    ASSERT_EQ(pthread_create(&thread, &attr, sort, &job), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
-    EXPECT_EQ(job.result, 0);
-    ModelSort(items, 0, int64_t(items.size()) - 1);
-    EXPECT_EQ(Contents(list), items);
 }
 
 TEST(KvArrayTest, SearchAndSortedInsertFollowTheMidpointRule) {

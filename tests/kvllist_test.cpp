@@ -193,7 +193,8 @@ TEST(KvLListTest, ImportPtrElementAndCopyEdges) {
 }
 
 // A sorted run at the front sends the quicksort down one element at a time:
-// a frame per level would need far more than the thread's 64 KiB.
+// a frame per level would need far more than the thread's 64 KiB. (Every
+// array kind shares this sort.)
 TEST(KvLListTest, TwoMillionElementsSortOnASmallStack) {
     constexpr uint32_t kCount = 2000000, kChain = 4000;
     std::mt19937 rng(11);
