@@ -171,16 +171,6 @@ protected:
     KvConfig* previousConfig_ = nullptr;
 };
 
-TEST_F(MemoryCheckTest, OffWithoutConfigurationOrSwitch) {
-    DefaultConfig(nullptr);
-    EXPECT_EQ(KivoCheckMemory(nullptr), -1);
-    tq::ResetMemoryCheckProbe();
-    EXPECT_EQ(CheckWith("[debug]\nother = 1\n"), -1);
-    tq::ResetMemoryCheckProbe();
-    EXPECT_EQ(CheckWith("[debug]\nmemory = 0\n"), -1);
-    EXPECT_TRUE(g_debugOutput.empty());  // no module was looked for
-}
-
 TEST_F(MemoryCheckTest, ForwardsToTheConfiguredFunctionAndProbesOnce) {
     std::string text = std::string("[debug]\nmemory = 1\n[debug/memory]\nlibrary = ") +
                        TQ_TEST_MEMCHECK_MODULE + "\n";
@@ -192,7 +182,15 @@ TEST_F(MemoryCheckTest, ForwardsToTheConfiguredFunctionAndProbesOnce) {
     EXPECT_EQ(g_debugOutput.size(), 1u);
 }
 
-TEST_F(MemoryCheckTest, ReportsAMissingModuleOrFunction) {
+TEST_F(MemoryCheckTest, OffWithoutSwitchAndReportsAMissingModuleOrFunction) {
+    DefaultConfig(nullptr);
+    EXPECT_EQ(KivoCheckMemory(nullptr), -1);
+    for (const char* text : {"[debug]\nother = 1\n", "[debug]\nmemory = 0\n"}) {
+        tq::ResetMemoryCheckProbe();
+        EXPECT_EQ(CheckWith(text), -1);
+    }
+    EXPECT_TRUE(g_debugOutput.empty());  // no module was looked for
+    tq::ResetMemoryCheckProbe();
     EXPECT_EQ(CheckWith("[debug]\nmemory=1\n[debug/memory]\nlibrary=/nonexistent/check.so\n"), -1);
     tq::ResetMemoryCheckProbe();
     // By default the C runtime is loaded, which has no such function.
