@@ -130,24 +130,21 @@ TEST(MemFile, CopyDeleteAndInitializeAgainstAModel) {
         const int dst = static_cast<int>(random() % static_cast<unsigned>(size + 20));
         if (dst + length > size) model.resize(static_cast<size_t>(dst + length), '?');
         std::memmove(model.data() + dst, model.data() + src, static_cast<size_t>(length));
+        auto expectModel = [&] {  // '?' grew unset
+            const std::string got = Text(f);
+            ASSERT_EQ(got.size(), model.size());
+            for (size_t i = 0; i < model.size(); ++i)
+                if (model[i] != '?') {
+                    ASSERT_EQ(got[i], model[i]) << i;
+                }
+        };
         ASSERT_EQ(f.Copy(dst, src, length), length);
-        std::string got = Text(f);
-        for (size_t i = 0; i < model.size(); ++i) {
-            if (model[i] != '?') {  // '?' grew unset
-                ASSERT_EQ(got[i], model[i]) << i;
-            }
-        }
+        ASSERT_NO_FATAL_FAILURE(expectModel());
         const unsigned offset = random() % model.size();
         const unsigned count = random() % (model.size() - offset + 1);
         f.Delete(offset, count);
         model.erase(offset, count);
-        ASSERT_EQ(f.GetLogicalSize(), static_cast<int>(model.size()));
-        got = Text(f);
-        for (size_t i = 0; i < model.size(); ++i) {
-            if (model[i] != '?') {
-                ASSERT_EQ(got[i], model[i]) << i;
-            }
-        }
+        ASSERT_NO_FATAL_FAILURE(expectModel());
     }
     MemFile f;
     Fill(f, "0123456789");
