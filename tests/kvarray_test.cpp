@@ -1,7 +1,5 @@
 // The array's ordered operations and the contiguous list, against std::vector
 // and a plain model of the quicksort partition.
-#include <pthread.h>
-
 #include <algorithm>
 #include <cstring>
 #include <random>
@@ -10,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "kvbasics.h"
-#include "platform/heap.h"
 
 namespace {
 
@@ -63,24 +60,7 @@ KvCList MakeList(std::vector<Item> const& items) {
     return list;
 }
 
-std::vector<unsigned long long> g_handlerCalls;
-int RecordingHandler(unsigned long long size) {
-    g_handlerCalls.push_back(size);
-    return 0;
-}
-
-class KvArrayTest : public ::testing::Test {
-protected:
-    void SetUp() override { previous_ = mmKvSetHandler(RecordingHandler); }
-    void TearDown() override {
-        tq::platform::HeapFailAfter(0);
-        mmKvSetHandler(previous_);
-        g_handlerCalls.clear();
-    }
-    KvMemoryHandler previous_ = nullptr;
-};
-
-TEST_F(KvArrayTest, SortGivesThePartitionArrangement) {
+TEST(KvArrayTest, SortGivesThePartitionArrangement) {
     std::mt19937 rng(4);
     for (int size : {0, 1, 2, 3, 7, 100, 1000, 3000}) {
         for (int pattern = 0; pattern < 5; ++pattern) {  // few keys, many, up, down, one
@@ -99,32 +79,7 @@ TEST_F(KvArrayTest, SortGivesThePartitionArrangement) {
     }
 }
 
-TEST_F(KvArrayTest, FullSortedListSortsOnASmallStack) {
-    std::vector<Item> items;
-    for (int k = 0; k < KvCList::kMaxCount; ++k)
-        items.push_back({k / 2, k});
-    KvCList list = MakeList(items);
-    struct Job {
-        KvCList* list;
-        int result;
-    } job{&list, -1};
-    auto sort = [](void* p) -> void* {
-        static_cast<Job*>(p)->result = static_cast<Job*>(p)->list->Sort(0);
-        return nullptr;
-    };
-    pthread_attr_t attr;  // 256 KiB: far too little for a frame per element
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 256 * 1024);
-    pthread_t thread;
-    ASSERT_EQ(pthread_create(&thread, &attr, sort, &job), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
-    EXPECT_EQ(job.result, 0);
-    ModelSort(items, 0, int64_t(items.size()) - 1);
-    EXPECT_EQ(Contents(list), items);
-}
-
-TEST_F(KvArrayTest, SearchAndSortedInsertFollowTheMidpointRule) {
+TEST(KvArrayTest, SearchAndSortedInsertFollowTheMidpointRule) {
     KvCList list = MakeList({{10, 0}, {20, 1}, {30, 2}});
     for (auto [key, result, at] : {std::tuple{20, 0, 1u},
                                    {25, -502, 2u},
@@ -170,7 +125,7 @@ TEST_F(KvArrayTest, SearchAndSortedInsertFollowTheMidpointRule) {
 
 // The contiguous lists search their storage directly; the probes, and so the
 // element found among equal keys, stay those of the base's search.
-TEST_F(KvArrayTest, ListSearchesProbeLikeTheBase) {
+TEST(KvArrayTest, ListSearchesProbeLikeTheBase) {
     struct BaseSearch : KvCList {
         using KvCList::KvCList;
         int Search(void const* key, uint32_t* index, void* out) const override {
@@ -206,7 +161,7 @@ TEST_F(KvArrayTest, ListSearchesProbeLikeTheBase) {
     }
 }
 
-TEST_F(KvArrayTest, RandomEditsMatchAVector) {
+TEST(KvArrayTest, RandomEditsMatchAVector) {
     std::mt19937 rng(44);
     KvCList list = MakeList({});
     std::vector<Item> model;
@@ -241,7 +196,7 @@ TEST_F(KvArrayTest, RandomEditsMatchAVector) {
     EXPECT_EQ(Contents(list), model);
 }
 
-TEST_F(KvArrayTest, CapacityGrowsToTheBoundAndShrinksByHalves) {
+TEST(KvArrayTest, CapacityGrowsToTheBoundAndShrinksByHalves) {
     KvCList list(sizeof(Item));
     std::vector<uint32_t> steps{0};
     Item item{1, 2};
@@ -280,10 +235,9 @@ TEST_F(KvArrayTest, CapacityGrowsToTheBoundAndShrinksByHalves) {
     KvCList none(0, 10, &r);
     EXPECT_EQ(r, -503);
     EXPECT_EQ(none.Insert(0, &item), -502);
-    EXPECT_TRUE(g_handlerCalls.empty());
 }
 
-TEST_F(KvArrayTest, CopyTakesOnlyContiguousLists) {
+TEST(KvArrayTest, CopyTakesOnlyContiguousLists) {
     KvCList source = MakeList({{3, 0}, {1, 1}, {2, 2}}), copy(source), target;
     EXPECT_EQ(Contents(copy), Contents(source));
     EXPECT_EQ(copy.GetCompareFunction(), CompareKeys);
@@ -296,42 +250,6 @@ TEST_F(KvArrayTest, CopyTakesOnlyContiguousLists) {
     } other;
     EXPECT_EQ(target.Copy(&other), -506);
     EXPECT_EQ(target.GetCount(), 4u);
-}
-
-TEST_F(KvArrayTest, RefusedHeapLeavesTheListUnchanged) {
-    using tq::platform::HeapFailAfter;
-    int r = 0;
-    HeapFailAfter(1);
-    KvCList failed(8, 10, &r);
-    EXPECT_EQ(r, -501);
-    EXPECT_EQ(failed.GetCurMaxCount(), 0u);
-    EXPECT_EQ(g_handlerCalls, (std::vector<unsigned long long>{80}));
-
-    KvCList list = MakeList({{4, 0}, {3, 1}, {2, 2}, {1, 3}}), source = MakeList({{1, 1}});
-    source.SizeSet(8);
-    const std::vector<Item> before = Contents(list);
-    Item item{9, 9};
-    for (int op = 0; op < 4; ++op) {
-        g_handlerCalls.clear();
-        HeapFailAfter(1);
-        int result = op == 0   ? list.Insert(0, &item)
-                     : op == 1 ? list.SizeSet(8)
-                     : op == 2 ? list.Copy(&source)
-                               : list.Sort(0);  // no handler for the swap buffer
-        HeapFailAfter(0);
-        EXPECT_EQ(result, op == 3 ? -2030 : -501) << op;
-        EXPECT_EQ(Contents(list), before) << op;
-        EXPECT_EQ(list.GetCurMaxCount(), 4u) << op;
-        EXPECT_EQ(g_handlerCalls, std::vector<unsigned long long>(op < 3, 64)) << op;
-    }
-    // A refused shrink keeps the larger block; the delete itself succeeds.
-    g_handlerCalls.clear();
-    HeapFailAfter(1);
-    EXPECT_EQ(list.Delete(0, 1), 0);
-    EXPECT_EQ(list.Delete(0, 1), 0);
-    HeapFailAfter(0);
-    EXPECT_EQ(g_handlerCalls.size(), 1u);
-    EXPECT_EQ(Contents(list), (std::vector<Item>(before.begin() + 2, before.end())));
 }
 
 }  // namespace

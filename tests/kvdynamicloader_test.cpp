@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "kvbasics.h"
-#include "platform/heap.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform_services.h"
@@ -102,17 +101,6 @@ TEST_F(LoaderTest, HandlesAndEntryPoints) {
     EXPECT_EQ(KvDynamicLoader::UnloadModule(handle), 0);
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(KvDynamicLoader::UnloadModule(handle), ERR_KV_MODULE_HANDLE_INVALID);
-
-    // No room for the handle object: the memory handler is called once.
-    static int calls = 0;
-    KvMemoryHandler old = mmKvSetHandler([](unsigned long long) { return ++calls, 0; });
-    tq::platform::HeapFailAfter(1);
-    EXPECT_EQ(KvDynamicLoader::LoadModule("tq_test_plain", 0, handle),
-              ERR_KV_COULD_NOT_LOAD_MODULE);
-    tq::platform::HeapFailAfter(0);
-    mmKvSetHandler(old);
-    EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(calls, 1);
 }
 
 struct Description {

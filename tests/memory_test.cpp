@@ -43,43 +43,30 @@ protected:
     KvMemoryHandler previous_ = nullptr;
 };
 
-TEST_F(MemoryTest, ResizeAllocatesGrowsAndFrees) {
-    for (auto resize : {mmResize, mmFarResize}) {
-        void* p = nullptr;
-        EXPECT_EQ(resize(&p, 0), 0);
-        EXPECT_EQ(p, nullptr);
-        ASSERT_EQ(resize(&p, 16), 0);
-        ASSERT_NE(p, nullptr);
-        std::memcpy(p, "0123456789abcdef", 16);
-        ASSERT_EQ(resize(&p, 1 << 20), 0);
-        EXPECT_EQ(std::memcmp(p, "0123456789abcdef", 16), 0);
-        EXPECT_EQ(resize(&p, 0), 0);
-        EXPECT_EQ(p, nullptr);
-    }
-    EXPECT_TRUE(g_handlerCalls.empty());
-}
-
-TEST_F(MemoryTest, RefusedBlockCallsTheHandlerOnceAndKeepsTheOldBlock) {
+TEST_F(MemoryTest, ResizeAllocatesGrowsFreesAndKeepsTheOldBlockWhenRefused) {
     for (auto resize : {mmResize, mmFarResize}) {
         for (int handlerResult : {0, 1}) {  // asking for a retry changes nothing
             g_handlerCalls.clear();
             g_handlerResult = handlerResult;
             void* p = nullptr;
+            EXPECT_EQ(resize(&p, 0), 0);
             EXPECT_EQ(resize(&p, kImpossible), -1);
             EXPECT_EQ(p, nullptr);
-            ASSERT_EQ(resize(&p, 8), 0);
-            std::memcpy(p, "intact!", 8);
+            ASSERT_EQ(resize(&p, 16), 0);
+            std::memcpy(p, "0123456789abcde", 16);
+            ASSERT_EQ(resize(&p, 1 << 20), 0);
             void* old = p;
             EXPECT_EQ(resize(&p, kImpossible), -1);
             EXPECT_EQ(p, old);
-            EXPECT_STREQ(static_cast<char*>(p), "intact!");
+            EXPECT_STREQ(static_cast<char*>(p), "0123456789abcde");
             EXPECT_EQ(g_handlerCalls, (std::vector<unsigned long long>{kImpossible, kImpossible}));
-            resize(&p, 0);
+            EXPECT_EQ(resize(&p, 0), 0);
+            EXPECT_EQ(p, nullptr);
         }
     }
 }
 
-TEST_F(MemoryTest, InjectedFailureOfTheNthRequest) {
+TEST_F(MemoryTest, InjectedFailureOfTheNthRequestAndTheHandlerSlot) {
     void* p = nullptr;
     tq::platform::HeapFailAfter(2);
     EXPECT_EQ(mmResize(&p, 10), 0);
@@ -87,14 +74,11 @@ TEST_F(MemoryTest, InjectedFailureOfTheNthRequest) {
     EXPECT_EQ(mmResize(&p, 30), 0);
     EXPECT_EQ(g_handlerCalls, (std::vector<unsigned long long>{20}));
     mmResize(&p, 0);
-}
 
-TEST_F(MemoryTest, HandlerSlotReturnsWhatItReplaces) {
-    EXPECT_NE(previous_, RecordingHandler);
-    EXPECT_EQ(mmKvSetHandler(RecordingHandler), RecordingHandler);
+    EXPECT_EQ(mmKvSetHandler(RecordingHandler), RecordingHandler);  // what it replaces
     g_handlerResult = 7;
     EXPECT_EQ(KvCallMemoryHandler(42), 7);
-    EXPECT_EQ(g_handlerCalls, (std::vector<unsigned long long>{42}));
+    EXPECT_EQ(g_handlerCalls, (std::vector<unsigned long long>{20, 42}));
 }
 
 TEST_F(MemoryTest, ForwardingNewHandlerAsksTheMemoryHandler) {
@@ -187,16 +171,6 @@ protected:
     KvConfig* previousConfig_ = nullptr;
 };
 
-TEST_F(MemoryCheckTest, OffWithoutConfigurationOrSwitch) {
-    DefaultConfig(nullptr);
-    EXPECT_EQ(KivoCheckMemory(nullptr), -1);
-    tq::ResetMemoryCheckProbe();
-    EXPECT_EQ(CheckWith("[debug]\nother = 1\n"), -1);
-    tq::ResetMemoryCheckProbe();
-    EXPECT_EQ(CheckWith("[debug]\nmemory = 0\n"), -1);
-    EXPECT_TRUE(g_debugOutput.empty());  // no module was looked for
-}
-
 TEST_F(MemoryCheckTest, ForwardsToTheConfiguredFunctionAndProbesOnce) {
     std::string text = std::string("[debug]\nmemory = 1\n[debug/memory]\nlibrary = ") +
                        TQ_TEST_MEMCHECK_MODULE + "\n";
@@ -208,7 +182,15 @@ TEST_F(MemoryCheckTest, ForwardsToTheConfiguredFunctionAndProbesOnce) {
     EXPECT_EQ(g_debugOutput.size(), 1u);
 }
 
-TEST_F(MemoryCheckTest, ReportsAMissingModuleOrFunction) {
+TEST_F(MemoryCheckTest, OffWithoutSwitchAndReportsAMissingModuleOrFunction) {
+    DefaultConfig(nullptr);
+    EXPECT_EQ(KivoCheckMemory(nullptr), -1);
+    for (const char* text : {"[debug]\nother = 1\n", "[debug]\nmemory = 0\n"}) {
+        tq::ResetMemoryCheckProbe();
+        EXPECT_EQ(CheckWith(text), -1);
+    }
+    EXPECT_TRUE(g_debugOutput.empty());  // no module was looked for
+    tq::ResetMemoryCheckProbe();
     EXPECT_EQ(CheckWith("[debug]\nmemory=1\n[debug/memory]\nlibrary=/nonexistent/check.so\n"), -1);
     tq::ResetMemoryCheckProbe();
     // By default the C runtime is loaded, which has no such function.
