@@ -1,10 +1,14 @@
 #include "support/test_env.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 namespace tq::test {
 
@@ -39,6 +43,21 @@ ScopedEnv::~ScopedEnv() {
         setenv(name_.c_str(), old_->c_str(), 1);
     } else {
         unsetenv(name_.c_str());
+    }
+}
+
+PerfSandbox::PerfSandbox(const std::string& prefix)
+    : shm(prefix + std::to_string(getpid()) + "_" +
+          ::testing::UnitTest::GetInstance()->current_test_info()->name() + "."),
+      registry_("TQ_REGISTRY_ROOT", dir.File("registry").c_str()),
+      events_("TQ_EVENT_LOG", dir.File("events").c_str()),
+      shm_("TQ_SHM_NAMESPACE", shm.c_str()) {}
+
+PerfSandbox::~PerfSandbox() {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        if (entry.path().filename().string().rfind(shm, 0) == 0)
+            std::filesystem::remove(entry.path(), ec);
     }
 }
 

@@ -34,6 +34,21 @@ private:
     std::optional<std::string> old_;
 };
 
+// A registry root, event log and shared-memory namespace of the test's own;
+// the test's shared objects are removed at the end.
+class PerfSandbox {
+public:
+    explicit PerfSandbox(const std::string& prefix);
+    ~PerfSandbox();
+    PerfSandbox(const PerfSandbox&) = delete;
+    PerfSandbox& operator=(const PerfSandbox&) = delete;
+    TempDir dir;
+    const std::string shm;  // the namespace: every shared object's name starts with it
+
+private:
+    ScopedEnv registry_, events_, shm_;
+};
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
 
