@@ -3,6 +3,7 @@
 // object holds what a model says (unchanged, or its documented state), it
 // still works, and destroying it leaks nothing (AddressSanitizer and valgrind
 // check the last point; the sanitizer build also checks after each family).
+// Each run updates the model only when its step succeeded.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -16,7 +17,6 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,6 +37,7 @@
 
 namespace {
 
+using tq::test::Fresh;
 using tq::test::HeapRequests;
 using Ints = std::vector<int32_t>;
 
@@ -46,6 +47,10 @@ int32_t Int(const void* p) {
     return v;
 }
 
+int Order(const void* a, const void* b) {
+    return (Int(a) > Int(b)) - (Int(a) < Int(b));
+}
+
 // A fixed shuffle of 0 .. n - 1.
 Ints Keys(int n) {
     Ints keys(n);
@@ -53,6 +58,29 @@ Ints Keys(int n) {
         keys[i] = i;
     std::shuffle(keys.begin(), keys.end(), std::mt19937(7));
     return keys;
+}
+
+// step(key) for each key until one fails; its result.
+template <typename Step>
+int Steps(const Ints& keys, Step step) {
+    for (int32_t k : keys)
+        if (int r = step(k)) return r;
+    return 0;
+}
+
+// step(0 .. n - 1) until one fails.
+template <typename Step>
+int Steps(int n, Step step) {
+    for (int32_t i = 0; i < n; ++i)
+        if (int r = step(i)) return r;
+    return 0;
+}
+
+// r, after update() when r is success.
+template <typename Update>
+int Then(int r, Update update, int success = 0) {
+    if (r == success) update();
+    return r;
 }
 
 class HeapFailureSweep : public ::testing::Test {
@@ -67,16 +95,15 @@ protected:
     void Sweep(Args&&... args) {
         tq::test::SweepHeapFailures(tally_, std::forward<Args>(args)...);
     }
+    template <typename Array>
+    void SweepArrays(uint32_t room, int sizeSetCode, uint32_t refusedRoom);
+
     tq::test::CountingMemoryHandler handler_;
     tq::test::SweepTally tally_{""};
 };
 
 // ---------------------------------------------------------------------------
 // Arrays and lists
-
-int CompareInts(KvVArray const*, void* a, void* b) {
-    return (Int(a) > Int(b)) - (Int(a) < Int(b));
-}
 
 Ints Contents(KvVArray const& a) {
     Ints out(a.GetCount());
@@ -102,97 +129,94 @@ struct Arrays {
     Array array{4}, source{4};
     std::optional<Array> copy;
     std::unique_ptr<KvLList> made;
-    Ints model;
+    MemFile file{0, 8};
+    Ints model, copied;            // what array and copy (or made) hold
+    std::optional<uint32_t> room;  // of made, or else of array
 
-    // The array holds n shuffled keys, the source m others.
-    static auto Make(int n, int m = 0) {
-        return [=] {
-            auto s = std::make_unique<Arrays>();
-            s->array.SetCompareFunction(CompareInts);
-            s->model = Keys(n);
-            for (int32_t k : s->model)
-                EXPECT_EQ(s->array.Insert(s->array.GetCount(), &k), 0);
-            for (int32_t k = 1000; k < 1000 + m; ++k)
-                EXPECT_EQ(s->source.Insert(s->source.GetCount(), &k), 0);
-            return s;
-        };
+    // The array holds n shuffled keys, the source m others, the file 40
+    // keys and stands at the third.
+    explicit Arrays(int n = 0, int m = 0) : model(Keys(n)) {
+        array.SetCompareFunction([](KvVArray const*, void* a, void* b) { return Order(a, b); });
+        for (int32_t k : model)
+            EXPECT_EQ(array.Insert(array.GetCount(), &k), 0);
+        for (int32_t k = 1000; k < 1000 + m; ++k)
+            EXPECT_EQ(source.Insert(source.GetCount(), &k), 0);
+        for (int32_t k = 0; k < 40; ++k)
+            file.Put(reinterpret_cast<const unsigned char*>(&k), 4 * k, 4);
+        file.Seek(8, 0, nullptr);
     }
-    static void Works(Arrays& s, bool) { ExpectArrayWorks(s.array, s.model); }
+    void Works(bool) {
+        const uint32_t cur = (made ? *made : static_cast<KvVArray&>(array)).GetCurMaxCount();
+        EXPECT_EQ(cur, room.value_or(cur));
+        constexpr bool kCList = std::is_same_v<Array, KvCList>;
+        EXPECT_EQ(array.GetMaxCount(), kCList ? 32767u : array.GetMaxCount());
+        EXPECT_EQ(file.GetPosition(), 8);
+        ExpectArrayWorks(array, model);
+        if (made) ExpectArrayWorks(*made, copied);
+        if (copy) ExpectArrayWorks(*copy, copied);
+    }
 };
 
-// The operations both kinds of array share.
-template <typename Array, typename SweepFn>
-void SweepArrays(SweepFn sweep) {
+// The operations both kinds of array share. Init makes room for room
+// elements; a refused SizeSet answers sizeSetCode and leaves refusedRoom.
+template <typename Array>
+void HeapFailureSweep::SweepArrays(uint32_t room, int sizeSetCode, uint32_t refusedRoom) {
     using S = Arrays<Array>;
     const int noMemory = KV_ARRAY_NO_MEMORY;
-    auto insert = [](S& s) {
-        for (int32_t k : Keys(40)) {
+    Sweep("Insert", Fresh<S>(), noMemory, [](S& s) {
+        return Steps(Keys(40), [&](int32_t k) {
             const auto at = s.model.begin() + static_cast<ptrdiff_t>(s.model.size() / 2);
-            if (int r = s.array.Insert(static_cast<uint32_t>(at - s.model.begin()), &k)) return r;
-            s.model.insert(at, k);
-        }
-        return 0;
-    };
-    sweep("Insert", S::Make(0), insert, noMemory, S::Works);
-    auto sortedInsert = [](S& s) {
-        for (int32_t k : Keys(40)) {
-            if (int r = s.array.SortedInsert(&k, nullptr, 0, 1)) return r;
-            s.model.insert(std::lower_bound(s.model.begin(), s.model.end(), k), k);
-        }
-        return 0;
-    };
-    sweep("SortedInsert", S::Make(0), sortedInsert, noMemory, S::Works);
-    auto copy = [](S& s) {
-        const int r = s.array.Copy(&s.source);
-        if (r == 0) s.model = Contents(s.source);
-        return r;
-    };
-    sweep("Copy", S::Make(5, 30), copy, noMemory, S::Works);
+            const auto i = static_cast<uint32_t>(at - s.model.begin());
+            return Then(s.array.Insert(i, &k), [&] { s.model.insert(at, k); });
+        });
+    });
+    Sweep("SortedInsert", Fresh<S>(), noMemory, [](S& s) {
+        return Steps(Keys(40), [&](int32_t k) {
+            return Then(s.array.SortedInsert(&k, nullptr, 0, 1), [&] {
+                s.model.insert(std::lower_bound(s.model.begin(), s.model.end(), k), k);
+            });
+        });
+    });
+    Sweep("Copy", Fresh<S>(5, 30), noMemory, [](S& s) {
+        return Then(s.array.Copy(&s.source), [&] { s.model = Contents(s.source); });
+    });
     // A refused copy is an empty array that works.
-    auto construct = [](S& s) {
+    Sweep("copy construction", Fresh<S>(0, 30), noMemory, [](S& s) {
         s.copy.emplace(s.source);
-        return s.copy->GetCount() == s.source.GetCount() ? 0 : KV_ARRAY_NO_MEMORY;
-    };
-    sweep("copy construction", S::Make(0, 30), construct, noMemory, [](S& s, bool refused) {
-        ExpectArrayWorks(*s.copy, refused ? Ints{} : Contents(s.source));
+        if (s.copy->GetCount() != s.source.GetCount()) return noMemory;
+        s.copied = Contents(s.source);
+        return 0;
     });
     // The swap buffer is refused without the memory handler.
-    auto sort = [](S& s) {
-        const int r = s.array.Sort(0);
-        if (r == 0) std::sort(s.model.begin(), s.model.end());
-        return r;
-    };
-    sweep("Sort", S::Make(30), sort, -2030, S::Works, 0);
+    Sweep(
+        "Sort", Fresh<S>(30), -2030,
+        [](S& s) {
+            return Then(s.array.Sort(0), [&] { std::sort(s.model.begin(), s.model.end()); });
+        },
+        nullptr, 0);
     // A refused smaller block is kept: the deletes succeed.
-    auto shrink = [](S& s) {
-        while (s.array.GetCount() > 1) {
-            if (int r = s.array.Delete(1, 1)) return r;
-            s.model.erase(s.model.begin() + 1);
-        }
-        return 0;
-    };
-    sweep("Delete with shrinking", S::Make(40), shrink, 0, S::Works);
+    Sweep("Delete with shrinking", Fresh<S>(40), 0, [](S& s) {
+        return Steps(39, [&](int32_t) {
+            return Then(s.array.Delete(1, 1), [&] { s.model.erase(s.model.begin() + 1); });
+        });
+    });
+    // Init empties the array, also when its block is refused.
+    Sweep("Init", Fresh<S>(5), noMemory, [room](S& s) {
+        s.model.clear();
+        const int r = s.array.Init(sizeof(int32_t), room);
+        s.room = r == 0 ? room : 0;
+        return r;
+    });
+    Sweep("SizeSet", Fresh<S>(5), sizeSetCode, [=](S& s) {
+        const int r = s.array.SizeSet(1000);
+        s.room = r == 0 ? 1000 : refusedRoom;
+        return r;
+    });
 }
 
 TEST_F(HeapFailureSweep, Arrays) {
     tally_.family = "arrays";
-    using S = Arrays<KvCList>;
-    SweepArrays<KvCList>([this](auto&&... args) { Sweep(args...); });
-    // Init empties the list, also when its block is refused.
-    auto init = [](S& s) {
-        s.model.clear();
-        return s.array.Init(sizeof(int32_t), 100);
-    };
-    Sweep("Init", S::Make(5), init, KV_ARRAY_NO_MEMORY, [](S& s, bool refused) {
-        EXPECT_EQ(s.array.GetCurMaxCount(), refused ? 0u : 100u);
-        EXPECT_EQ(s.array.GetMaxCount(), 32767u);
-        ExpectArrayWorks(s.array, {});
-    });
-    auto sizeSet = [](S& s) { return s.array.SizeSet(1000); };
-    Sweep("SizeSet", S::Make(5), sizeSet, KV_ARRAY_NO_MEMORY, [](S& s, bool refused) {
-        EXPECT_EQ(s.array.GetCurMaxCount(), refused ? 8u : 1000u);
-        S::Works(s, refused);
-    });
+    SweepArrays<KvCList>(100, KV_ARRAY_NO_MEMORY, 8);
     KvCList list(sizeof(int32_t)), other(sizeof(int32_t));
     EXPECT_EQ(HeapRequests([&] { EXPECT_EQ(list.Merge(&other, 0), KV_ARRAY_NOT_SUPPORTED); }), 0u);
 }
@@ -200,74 +224,44 @@ TEST_F(HeapFailureSweep, Arrays) {
 TEST_F(HeapFailureSweep, Lists) {
     tally_.family = "lists";
     using S = Arrays<KvLList>;
-    SweepArrays<KvLList>([this](auto&&... args) { Sweep(args...); });
+    SweepArrays<KvLList>(300, KV_MEMFILE_NO_MEMORY, 5);
     // A list made with room: the object, its memory file and the block.
-    auto make = [](S& s) {
+    Sweep("new with room", Fresh<S>(), KV_ARRAY_NO_MEMORY, [](S& s) {
         int r = 1;
         try {
             s.made.reset(new KvLList(4, 100, &r));
         } catch (const std::bad_alloc&) {
             return KV_ARRAY_NO_MEMORY;
         }
+        s.room = r == 0 ? 100 : 0;
         return r;
-    };
-    Sweep("new with room", S::Make(0), make, KV_ARRAY_NO_MEMORY, [](S& s, bool refused) {
-        if (s.made == nullptr) return;
-        EXPECT_EQ(s.made->GetCurMaxCount(), refused ? 0u : 100u);
-        ExpectArrayWorks(*s.made, {});
     });
-    auto init = [](S& s) {
-        s.model.clear();
-        return s.array.Init(sizeof(int32_t), 300);
-    };
-    Sweep("Init with room", S::Make(5), init, KV_ARRAY_NO_MEMORY, [](S& s, bool refused) {
-        EXPECT_EQ(s.array.GetCurMaxCount(), refused ? 0u : 300u);
-        ExpectArrayWorks(s.array, {});
-    });
-    auto sizeSet = [](S& s) { return s.array.SizeSet(1000); };
-    Sweep("SizeSet", S::Make(5), sizeSet, KV_MEMFILE_NO_MEMORY, [](S& s, bool refused) {
-        EXPECT_EQ(s.array.GetCurMaxCount(), refused ? 5u : 1000u);
-        S::Works(s, refused);
-    });
-    // Import reads 20 keys from the source's position and leaves it there.
-    struct Import : S {
-        MemFile file{0, 8};
-    };
-    auto withFile = [] {
-        auto s = std::make_unique<Import>();
-        for (int32_t k = 0; k < 40; ++k)
-            s->file.Put(reinterpret_cast<const unsigned char*>(&k), 4 * k, 4);
-        s->file.Seek(8, 0, nullptr);
-        s->model = {-7};
-        s->array.Insert(0, &s->model[0]);
-        return s;
-    };
-    auto import = [](Import& s) {
-        const int r = s.array.Import(20, &s.file);
-        for (int32_t k = 2; r == 0 && k < 22; ++k)
-            s.model.push_back(k);
-        return r;
-    };
-    Sweep("Import", withFile, import, KV_ARRAY_NO_MEMORY, [](Import& s, bool refused) {
-        EXPECT_EQ(s.file.GetPosition(), 8);
-        S::Works(s, refused);
+    // Import reads 20 keys from the file's position and leaves it there.
+    Sweep("Import", Fresh<S>(1), KV_ARRAY_NO_MEMORY, [](S& s) {
+        return Then(s.array.Import(20, &s.file), [&] {
+            for (int32_t k = 2; k < 22; ++k)
+                s.model.push_back(k);
+        });
     });
     // The contents move to a new list of the same class; a refused list
     // object leaves everything where it was.
     using Sorted = Arrays<SortList>;
-    auto move = [](Sorted& s) {
-        s.made.reset(s.array.CreateCopyAndClear());
-        return s.made != nullptr ? 0 : KV_ARRAY_NO_MEMORY;
-    };
-    Sweep("CreateCopyAndClear", Sorted::Make(10), move, KV_ARRAY_NO_MEMORY,
-          [](Sorted& s, bool refused) {
-              if (refused) return Sorted::Works(s, refused);
-              ASSERT_NE(dynamic_cast<SortList*>(s.made.get()), nullptr);
-              ASSERT_EQ(s.made->Sort(0), 0);
-              std::sort(s.model.begin(), s.model.end());
-              ExpectArrayWorks(*s.made, s.model);
-              ExpectArrayWorks(s.array, {});
-          });
+    Sweep(
+        "CreateCopyAndClear", Fresh<Sorted>(10), KV_ARRAY_NO_MEMORY,
+        [](Sorted& s) {
+            s.made.reset(s.array.CreateCopyAndClear());
+            if (s.made == nullptr) return KV_ARRAY_NO_MEMORY;
+            s.copied = std::exchange(s.model, {});
+            return 0;
+        },
+        [](Sorted& s, bool refused) {
+            if (!refused) {
+                ASSERT_NE(dynamic_cast<SortList*>(s.made.get()), nullptr);
+                ASSERT_EQ(s.made->Sort(0), 0);
+                std::sort(s.copied.begin(), s.copied.end());
+            }
+            s.Works(refused);
+        });
 }
 
 // ---------------------------------------------------------------------------
@@ -286,10 +280,9 @@ std::string Pattern(size_t n, char seed) {
     return s;
 }
 
-void PutAt(MemFile& f, const std::string& bytes, int offset) {
-    EXPECT_EQ(f.Put(reinterpret_cast<const unsigned char*>(bytes.data()), offset,
-                    static_cast<int>(bytes.size())),
-              static_cast<int>(bytes.size()));
+int PutAt(MemFile& f, const std::string& bytes, int offset) {
+    return f.Put(reinterpret_cast<const unsigned char*>(bytes.data()), offset,
+                 static_cast<int>(bytes.size()));
 }
 
 // Equal byte strings; else where they first differ.
@@ -302,11 +295,11 @@ testing::AssertionResult Same(const std::string& actual, const std::string& expe
 }
 
 // The file holds model and grows by another kilobyte.
-void ExpectFileWorks(MemFile& f, std::string model) {
+void ExpectFileWorks(MemFile& f, const std::string& model) {
     EXPECT_TRUE(Same(Bytes(f), model));
     EXPECT_LE(f.GetLogicalSize(), f.GetAllocatedSize());
     const std::string more = Pattern(1000, 'm');
-    PutAt(f, more, f.GetLogicalSize());
+    EXPECT_EQ(PutAt(f, more, f.GetLogicalSize()), 1000);
     EXPECT_TRUE(Same(Bytes(f), model + more));
 }
 
@@ -319,24 +312,22 @@ auto Geometry(const MemFile& f) {
 struct Files {
     MemFile file{0, 8}, other{0, 1};
     std::optional<MemFile> copy;
-    std::string model;
+    std::string model, copied;
     std::optional<decltype(Geometry(file))> before;  // taken before a step that may be refused
 
     // The file holds n bytes, the other file m.
-    static auto Make(size_t n, size_t m = 0) {
-        return [=] {
-            auto s = std::make_unique<Files>();
-            s->model = Pattern(n, 'a');
-            PutAt(s->file, s->model, 0);
-            PutAt(s->other, Pattern(m, 'o'), 0);
-            return s;
-        };
+    explicit Files(size_t n, size_t m = 0) : model(Pattern(n, 'a')) {
+        EXPECT_EQ(PutAt(file, model, 0), static_cast<int>(n));
+        EXPECT_EQ(PutAt(other, Pattern(m, 'o'), 0), static_cast<int>(m));
     }
-    static void Works(Files& s, bool refused) {
-        if (refused && s.before) {
-            EXPECT_EQ(Geometry(s.file), *s.before);
-        }
-        ExpectFileWorks(s.file, s.model);
+    int Note(int r = 0) {
+        before = Geometry(file);
+        return r;
+    }
+    void Works(bool refused) {
+        EXPECT_EQ(Geometry(file), refused && before ? *before : Geometry(file));
+        ExpectFileWorks(file, model);
+        if (copy) ExpectFileWorks(*copy, copied);
     }
 };
 
@@ -345,105 +336,86 @@ TEST_F(HeapFailureSweep, MemFiles) {
     using S = Files;
     const int noMemory = KV_MEMFILE_NO_MEMORY;
     // After an exchange the file grows by the other's geometry.
-    auto grow = [](S& s) {
+    Sweep("Exchange and SizeSet growing", Fresh<S>(10), noMemory, [](S& s) {
         s.file.Exchange(&s.other);
         s.model.clear();
-        for (int size : {1, 10, 100, 1000, 10000, 100000, 1000000}) {
-            s.before = Geometry(s.file);
+        return Steps(Ints{1, 10, 100, 1000, 10000, 100000, 1000000}, [&](int32_t size) {
             const int old = s.file.GetLogicalSize();
-            if (int r = s.file.SizeSet(size, 0)) return r;
-            s.file.InitializeWith('g', old);
-            s.model.resize(static_cast<size_t>(size), 'g');
-        }
-        return 0;
-    };
-    Sweep("Exchange and SizeSet growing", S::Make(10), grow, noMemory, S::Works);
+            return Then(s.file.SizeSet(s.Note(size), 0), [&] {
+                s.file.InitializeWith('g', old);
+                s.model.resize(static_cast<size_t>(size), 'g');
+            });
+        });
+    });
     // A refused smaller block is kept, with the smaller logical size.
-    auto shrink = [](S& s) {
-        for (int size : {50000, 1000, 600, 10, 1}) {
-            s.before = Geometry(s.file);
+    Sweep("SizeSet shrinking", Fresh<S>(100000), noMemory, [](S& s) {
+        return Steps(Ints{50000, 1000, 600, 10, 1}, [&](int32_t size) {
             s.model.resize(static_cast<size_t>(size));
-            if (int r = s.file.SizeSet(size, 0)) return r;
-        }
-        return 0;
-    };
-    Sweep("SizeSet shrinking", S::Make(100000), shrink, noMemory, S::Works);
-    auto put = [](S& s) {
+            return s.file.SizeSet(s.Note(size), 0);
+        });
+    });
+    Sweep("Put", Fresh<S>(0), 0, [](S& s) {
         for (int i = 0; i < 30; ++i) {
-            s.before = Geometry(s.file);
             const std::string chunk = Pattern(700, static_cast<char>(i));
-            const int r = s.file.Put(reinterpret_cast<const unsigned char*>(chunk.data()),
-                                     s.file.GetLogicalSize(), 700);
+            const int r = PutAt(s.file, chunk, s.Note(s.file.GetLogicalSize()));
             if (r != 700) return r;
             s.model += chunk;
         }
         return 0;
-    };
-    Sweep("Put", S::Make(0), put, 0, S::Works);
+    });
     // Both cross-file copies answer a byte count and keep the positions.
-    auto putFile = [](S& s) {
-        s.before = Geometry(s.file);
-        s.file.Seek(50, 0, nullptr);
+    Sweep("Put from another file", Fresh<S>(100, 20000), 0, [](S& s) {
+        s.file.Seek(s.Note(50), 0, nullptr);
         s.other.Seek(7, 0, nullptr);
-        const unsigned int r = s.file.Put(&s.other, 0, 100);
+        const auto r = static_cast<int>(s.file.Put(&s.other, 0, 100));
         if (r != 0) s.model = s.model.substr(0, 50) + Bytes(s.other).substr(100);
         EXPECT_EQ(s.other.GetPosition(), 7);
         EXPECT_EQ(s.file.GetPosition(), 50);
-        return r == 19900 ? 0 : static_cast<int>(r);
-    };
-    Sweep("Put from another file", S::Make(100, 20000), putFile, 0, S::Works);
-    auto getFile = [](S& s) {
-        s.before = Geometry(s.file);
-        s.other.Seek(1000, 0, nullptr);
-        const unsigned int r = s.other.Get(&s.file, 5000, 60);
+        return r == 19900 ? 0 : r;
+    });
+    Sweep("Get into another file", Fresh<S>(100, 20000), 0, [](S& s) {
+        s.other.Seek(s.Note(1000), 0, nullptr);
+        const auto r = static_cast<int>(s.other.Get(&s.file, 5000, 60));
         if (r != 0) s.model = s.model.substr(0, 60) + Bytes(s.other).substr(1000, 5000);
         EXPECT_EQ(s.other.GetPosition(), 1000);
-        return r == 5000 ? 0 : static_cast<int>(r);
-    };
-    Sweep("Get into another file", S::Make(100, 20000), getFile, 0, S::Works);
-    auto copy = [](S& s) {
-        s.before = Geometry(s.file);
-        const int r = s.file.Copy(1000, 0, 1000);
+        return r == 5000 ? 0 : r;
+    });
+    Sweep("Copy growing", Fresh<S>(1000), 0, [](S& s) {
+        const int r = s.file.Copy(s.Note(1000), 0, 1000);
         if (r != 0) s.model += s.model;
         return r == 1000 ? 0 : r;
-    };
-    Sweep("Copy growing", S::Make(1000), copy, 0, S::Works);
+    });
     // Write answers 4 in any case; the status tells.
-    auto write = [](S& s) {
-        for (uint32_t v = 0; v < 3000; ++v) {
-            s.before = Geometry(s.file);
+    Sweep("Write", Fresh<S>(0), noMemory, [](S& s) {
+        return Steps(3000, [&](int32_t i) {
             int status = 1;
+            const auto v = static_cast<uint32_t>(s.Note(i));
             EXPECT_EQ(s.file.Write(v, status), 4u);
-            if (status != 0) return status;
-            s.model.append(reinterpret_cast<const char*>(&v), 4);
-        }
-        return 0;
-    };
-    Sweep("Write", S::Make(0), write, noMemory, S::Works);
+            if (status == 0) s.model.append(reinterpret_cast<const char*>(&v), 4);
+            return status;
+        });
+    });
     // A refused copy is an empty file.
-    auto construct = [](S& s) {
+    Sweep("copy construction", Fresh<S>(0, 3000), noMemory, [](S& s) {
         s.copy.emplace(s.other);
-        return s.copy->GetLogicalSize() == 3000 ? 0 : noMemory;
-    };
-    Sweep("copy construction", S::Make(0, 3000), construct, noMemory,
-          [](S& s, bool refused) { ExpectFileWorks(*s.copy, refused ? "" : Bytes(s.other)); });
+        return Then(s.copy->GetLogicalSize() == 3000 ? 0 : noMemory,
+                    [&] { s.copied = Bytes(s.other); });
+    });
     // Assignment that must grow keeps the old bytes when refused; one that
     // shrinks completes in the larger block it keeps.
     auto assign = [](S& s) {
-        s.before = Geometry(s.file);
+        s.Note();
         s.file = s.other;
         if (s.file.GetLogicalSize() != s.other.GetLogicalSize()) return noMemory;
         s.model = Bytes(s.other);
         return s.file.GetPosition();
     };
-    Sweep("assignment growing", S::Make(100, 20000), assign, noMemory, S::Works);
-    Sweep("assignment shrinking", S::Make(20000, 100), assign, 0, S::Works);
-    auto erase = [](S& s) {
-        s.before = Geometry(s.file);
+    Sweep("assignment growing", Fresh<S>(100, 20000), noMemory, assign);
+    Sweep("assignment shrinking", Fresh<S>(20000, 100), 0, assign);
+    Sweep("Delete", Fresh<S>(20000), 0, [](S& s) {
         s.model.erase(100, 19000);
-        return s.file.Delete(100, 19000);
-    };
-    Sweep("Delete", S::Make(20000), erase, 0, S::Works);
+        return s.file.Delete(s.Note(100), 19000);
+    });
     MemFile file(100, 8);
     EXPECT_EQ(HeapRequests([&] {
                   file.InitializeWith('z', 0);
@@ -474,44 +446,40 @@ void ExpectQueueWorks(MemQueue& q, std::string model) {
 }
 
 struct Queues {
-    explicit Queues(unsigned short compact) : queue(compact), other(compact) {}
     MemQueue queue, other;
     std::optional<MemQueue> copy;
-    std::string model;
+    std::string model, copied;
 
     // A queue that received n bytes and gave the first taken of them back;
     // the other queue holds m bytes.
-    static auto Make(unsigned short compact, size_t n, size_t taken, size_t m = 0) {
-        return [=] {
-            auto s = std::make_unique<Queues>(compact);
-            s->model = Pattern(n, 'Q');
-            EXPECT_EQ(s->queue.Put(s->model.data(), static_cast<unsigned int>(n)), 0);
-            std::string out(taken, '\0');
-            EXPECT_EQ(s->queue.Get(out.data(), static_cast<unsigned int>(taken)), 0);
-            s->model.erase(0, taken);
-            std::string other = Pattern(m, 'O');
-            EXPECT_EQ(s->other.Put(other.data(), static_cast<unsigned int>(m)), 0);
-            return s;
-        };
+    Queues(unsigned short compact, size_t n, size_t taken, size_t m = 0)
+        : queue(compact), other(compact), model(Pattern(n, 'Q')) {
+        std::string out(std::max(taken, m), '\0');
+        EXPECT_EQ(queue.Put(model.data(), static_cast<unsigned int>(n)), 0);
+        EXPECT_EQ(queue.Get(out.data(), static_cast<unsigned int>(taken)), 0);
+        model.erase(0, taken);
+        out = Pattern(m, 'O');
+        EXPECT_EQ(other.Put(out.data(), static_cast<unsigned int>(m)), 0);
     }
-    static void Works(Queues& s, bool) { ExpectQueueWorks(s.queue, s.model); }
+    void Works(bool) {
+        if (copy) ExpectQueueWorks(*copy, copied);
+        ExpectQueueWorks(queue, model);
+    }
 };
 
 TEST_F(HeapFailureSweep, Queues) {
     tally_.family = "queues";
     using S = Queues;
-    auto put = [](S& s) {
-        for (int i = 0; i < 40; ++i) {
+    const int noMemory = KV_MEMFILE_NO_MEMORY;
+    Sweep("Put", Fresh<S>(0, 10, 4), KV_MEMQUEUE_GROW_FAILED, [](S& s) {
+        return Steps(40, [&](int32_t i) {
             std::string chunk = Pattern(97, static_cast<char>(i));
-            if (int r = s.queue.Put(chunk.data(), 97)) return r;
-            s.model += chunk;
-        }
-        return 0;
-    };
-    Sweep("Put", S::Make(0, 10, 4), put, KV_MEMQUEUE_GROW_FAILED, S::Works);
+            return Then(s.queue.Put(chunk.data(), 97), [&] { s.model += chunk; });
+        });
+    });
     // A compacting queue delivers the bytes even when its smaller block is
     // refused, and says so.
-    auto get = [](S& s) {
+    Sweep("Get compacting", Fresh<S>(1, 5000, 0), KV_MEMQUEUE_SHRINK_REFUSED, [](S& s) {
         std::string out(300, '\0');
         while (s.model.size() >= 300) {
             const int r = s.queue.Get(out.data(), 300);
@@ -521,30 +489,23 @@ TEST_F(HeapFailureSweep, Queues) {
             if (r != 0) return r;
         }
         return 0;
-    };
-    Sweep("Get compacting", S::Make(1, 5000, 0), get, KV_MEMQUEUE_SHRINK_REFUSED, S::Works);
-    auto drop = [](S& s) { return s.queue.Delete(0); };
-    Sweep("Delete", S::Make(0, 5000, 3000), drop, 0, [](S& s, bool refused) {
+    });
+    Sweep("Delete", Fresh<S>(0, 5000, 3000), 0, [](S& s) {
+        const int r = s.queue.Delete(0);
         EXPECT_EQ(s.queue.GetHead(), 0u);
-        S::Works(s, refused);
+        return r;
     });
     // A refused copy is an empty queue; a refused assignment changes nothing.
-    auto construct = [](S& s) {
+    Sweep("copy construction", Fresh<S>(0, 3000, 1000), noMemory, [](S& s) {
         s.copy.emplace(s.queue);
-        return Queued(*s.copy) == s.model ? 0 : KV_MEMFILE_NO_MEMORY;
-    };
-    Sweep("copy construction", S::Make(0, 3000, 1000), construct, KV_MEMFILE_NO_MEMORY,
-          [](S& s, bool refused) {
-              ExpectQueueWorks(*s.copy, refused ? "" : s.model);
-              S::Works(s, refused);
-          });
-    auto assign = [](S& s) {
+        return Then(Queued(*s.copy) == s.model ? 0 : noMemory, [&] { s.copied = s.model; });
+    });
+    Sweep("assignment", Fresh<S>(0, 100, 10, 5000), noMemory, [](S& s) {
         s.queue = s.other;
-        if (Queued(s.queue) != Queued(s.other)) return KV_MEMFILE_NO_MEMORY;
+        if (Queued(s.queue) != Queued(s.other)) return noMemory;
         s.model = Queued(s.other);
         return 0;
-    };
-    Sweep("assignment", S::Make(0, 100, 10, 5000), assign, KV_MEMFILE_NO_MEMORY, S::Works);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -555,29 +516,20 @@ struct Raw {
     std::optional<KvRawBuffer> buffer, copy;
 
     // A buffer over the first 40 bytes of text, copied, borrowed or adopted.
-    static auto Make(KvRawBufferBehavior behaviour) {
-        return [behaviour] {
-            auto s = std::make_unique<Raw>();
-            void* block = s->text;
-            if (behaviour == KvRawBufferAdopt) block = std::memcpy(std::malloc(40), s->text, 40);
-            s->buffer.emplace(block, 40, behaviour);
-            return s;
-        };
+    explicit Raw(KvRawBufferBehavior behaviour) {
+        void* block = text;
+        if (behaviour == KvRawBufferAdopt) block = std::memcpy(std::malloc(40), text, 40);
+        buffer.emplace(block, 40, behaviour);
     }
-    // The copy is empty after a refusal, else a block of its own with the
-    // bytes; the source is untouched.
-    static void Copied(Raw& s, bool refused) {
-        if (s.buffer) {
-            EXPECT_EQ(std::memcmp(s.buffer->GetBuf(), s.text, 40), 0);
-        }
-        if (refused) {
-            EXPECT_EQ(s.copy->GetBuf(), nullptr);
-            EXPECT_EQ(s.copy->GetBufLen(), 0u);
-            return;
-        }
-        ASSERT_EQ(s.copy->GetBufLen(), 40u);
-        EXPECT_NE(s.copy->GetBuf(), s.text);
-        EXPECT_EQ(std::memcmp(s.copy->GetBuf(), s.text, 40), 0);
+    // The source is untouched; the copy is empty after a refusal, else a
+    // block of its own with the bytes.
+    void Works(bool refused) {
+        EXPECT_EQ(std::memcmp(buffer->GetBuf(), text, 40), 0);
+        ASSERT_EQ(copy->GetBufLen(), refused ? 0u : 40u);
+        EXPECT_EQ(copy->GetBuf() == nullptr, refused);
+        if (refused) return;
+        EXPECT_NE(copy->GetBuf(), text);
+        EXPECT_EQ(std::memcmp(copy->GetBuf(), text, 40), 0);
     }
     int CopyStatus() const { return copy->GetBuf() != nullptr ? 0 : -2030; }
 };
@@ -585,32 +537,32 @@ struct Raw {
 TEST_F(HeapFailureSweep, RawBuffers) {
     tally_.family = "raw-buffers";
     using S = Raw;
-    auto construct = [](S& s) {
+    Sweep("construction copying", Fresh<S>(KvRawBufferBorrow), -2030, [](S& s) {
         s.copy.emplace(s.text, 40, KvRawBufferCopy);
         return s.CopyStatus();
-    };
-    Sweep("construction copying", S::Make(KvRawBufferBorrow), construct, -2030, S::Copied);
+    });
     auto copy = [](S& s) {
         s.copy.emplace(*s.buffer);
         return s.CopyStatus();
     };
-    Sweep("copy construction (own copy)", S::Make(KvRawBufferCopy), copy, -2030, S::Copied);
-    Sweep("copy construction (adopted block)", S::Make(KvRawBufferAdopt), copy, -2030, S::Copied);
-    auto assign = [](S& s) {
+    Sweep("copy construction (own copy)", Fresh<S>(KvRawBufferCopy), -2030, copy);
+    Sweep("copy construction (adopted block)", Fresh<S>(KvRawBufferAdopt), -2030, copy);
+    Sweep("assignment", Fresh<S>(KvRawBufferCopy), -2030, [](S& s) {
         s.copy.emplace(s.text + 50, 4, KvRawBufferBorrow);
         *s.copy = *s.buffer;
         return s.CopyStatus();
-    };
-    Sweep("assignment", S::Make(KvRawBufferCopy), assign, -2030, S::Copied);
-    // Growth gives room, not content; the caller's memory is never freed.
-    auto ensure = [](S& s) { return s.buffer->EnsureCapacity(200); };
-    Sweep("EnsureCapacity", S::Make(KvRawBufferBorrow), ensure, -2030, [](S& s, bool refused) {
-        EXPECT_EQ(s.buffer->GetBufLen(), refused ? 0u : 200u);
-        EXPECT_EQ(s.buffer->GetBuf() == nullptr, refused);
-        ASSERT_EQ(s.buffer->EnsureCapacity(200), 0);
-        ASSERT_NE(s.buffer->GetBuf(), nullptr);
-        std::memset(s.buffer->GetBuf(), 0, 200);
     });
+    // Growth gives room, not content; the caller's memory is never freed.
+    Sweep(
+        "EnsureCapacity", Fresh<S>(KvRawBufferBorrow), -2030,
+        [](S& s) { return s.buffer->EnsureCapacity(200); },
+        [](S& s, bool refused) {
+            EXPECT_EQ(s.buffer->GetBufLen(), refused ? 0u : 200u);
+            EXPECT_EQ(s.buffer->GetBuf() == nullptr, refused);
+            ASSERT_EQ(s.buffer->EnsureCapacity(200), 0);
+            ASSERT_NE(s.buffer->GetBuf(), nullptr);
+            std::memset(s.buffer->GetBuf(), 0, 200);
+        });
 }
 
 // ---------------------------------------------------------------------------
@@ -622,8 +574,7 @@ int g_liveElements = 0;
 struct IntTree : KvRBTree {
     IntTree() : KvRBTree(sizeof(int32_t), 0, 3) {
         SetCompareFunction([](KvCompareArgs* a) {
-            const int32_t k = Int(a->key), e = Int(a->element);
-            *a->keyResult = *a->orderResult = (k > e) - (k < e);
+            *a->keyResult = *a->orderResult = Order(a->key, a->element);
             return 0;
         });
         SetCopyFunction([](KvVContainer*, void* element, const KvVIterator*, const void* key,
@@ -652,7 +603,7 @@ struct CompactTree : KvRBTree1 {
     CompactTree() : KvRBTree1(sizeof(int32_t), 3) {}
     void InitElement(const void* key, void* element) override { std::memcpy(element, key, 4); }
     int CompareKey(const void* key, const void* element) const override {
-        return (Int(key) > Int(element)) - (Int(key) < Int(element));
+        return Order(key, element);
     }
     int Add(int32_t key) {
         KvRBTree1NodeStack stack;
@@ -693,70 +644,60 @@ struct Trees {
     CompactTree compact;
     KvEntryCache cache{24, 4, 8};
     std::vector<void*> entries;
-    std::set<int32_t> model;
+    std::set<int32_t> model, compactModel;
+
+    // Adds 40 shuffled keys with add, noting them in model.
+    template <typename Add>
+    static int AddAll(std::set<int32_t>& model, Add add) {
+        return Steps(Keys(40), [&](int32_t k) { return Then(add(k), [&] { model.insert(k); }); });
+    }
+    // Entries handed out stay valid and distinct; the cache goes on after a
+    // refused block and reuses its blocks.
+    void Works(bool) {
+        ExpectTreeWorks(tree, model);
+        ExpectTreeWorks(compact, compactModel);
+        for (size_t i = 0; i < entries.size(); ++i)
+            EXPECT_EQ(static_cast<unsigned char*>(entries[i])[23], i);
+        void* more = cache.GetEntry();
+        ASSERT_NE(more, nullptr);
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), more), 0);
+        cache.UngetAllEntries();
+        EXPECT_EQ(HeapRequests([&] {
+                      for (size_t i = 0; i <= entries.size(); ++i)
+                          EXPECT_NE(cache.GetEntry(), nullptr);
+                  }),
+                  0u);
+    }
 };
 
 TEST_F(HeapFailureSweep, TreesAndCaches) {
     tally_.family = "trees-caches";
     using S = Trees;
-    auto make = [] { return std::make_unique<S>(); };
-    // Entries handed out stay valid and distinct; the cache goes on after a
-    // refused block and reuses its blocks.
-    auto getEntries = [](S& s) {
-        for (int i = 0; i < 30; ++i) {
+    Sweep("KvEntryCache::GetEntry", Fresh<S>(), KvCONT_NO_MEMORY, [](S& s) {
+        return Steps(30, [&](int32_t i) {
             void* entry = s.cache.GetEntry();
             if (entry == nullptr) return KvCONT_NO_MEMORY;
-            std::memset(entry, i, 24);
-            s.entries.push_back(entry);
-        }
-        return 0;
-    };
-    Sweep("KvEntryCache::GetEntry", make, getEntries, KvCONT_NO_MEMORY, [](S& s, bool) {
-        for (size_t i = 0; i < s.entries.size(); ++i)
-            EXPECT_EQ(static_cast<unsigned char*>(s.entries[i])[23], i);
-        void* more = s.cache.GetEntry();
-        ASSERT_NE(more, nullptr);
-        EXPECT_EQ(std::count(s.entries.begin(), s.entries.end(), more), 0);
-        s.cache.UngetAllEntries();
-        EXPECT_EQ(HeapRequests([&] {
-                      for (size_t i = 0; i <= s.entries.size(); ++i)
-                          EXPECT_NE(s.cache.GetEntry(), nullptr);
-                  }),
-                  0u);
+            s.entries.push_back(std::memset(entry, i, 24));
+            return 0;
+        });
     });
     // A refused node builds no element and leaves the tree as it was.
-    auto insert = [](S& s) {
-        for (int32_t k : Keys(40)) {
-            if (int r = s.tree.Add(k)) return r;
-            s.model.insert(k);
-        }
-        return 0;
-    };
-    auto treeWorks = [](S& s, bool) { ExpectTreeWorks(s.tree, s.model); };
-    Sweep("KvRBTree::InsertElement", make, insert, KvCONT_NO_MEMORY, treeWorks);
-    auto createEntry = [](S& s) {
-        for (int32_t k : Keys(40)) {
+    Sweep("KvRBTree::InsertElement", Fresh<S>(), KvCONT_NO_MEMORY,
+          [](S& s) { return S::AddAll(s.model, [&](int32_t k) { return s.tree.Add(k); }); });
+    Sweep("KvRBTree::CreateEntry", Fresh<S>(), KvCONT_NO_MEMORY, [](S& s) {
+        return S::AddAll(s.model, [&](int32_t k) {
             int status = 1;
             void* node = s.tree.CreateEntry(status);
             if (node == nullptr) return status;
             std::memcpy(const_cast<void*>(s.tree.GetElementOfEntry(node)), &k, sizeof k);
             ++g_liveElements;
-            if (int r = s.tree.InsertEntry(node, 0, nullptr)) return r;
-            s.model.insert(k);
-        }
-        return 0;
-    };
-    Sweep("KvRBTree::CreateEntry", make, createEntry, KvCONT_NO_MEMORY, treeWorks);
+            return s.tree.InsertEntry(node, 0, nullptr);
+        });
+    });
+    Sweep("KvRBTree1::AddNode", Fresh<S>(), KvCONT_NO_MEMORY, [](S& s) {
+        return S::AddAll(s.compactModel, [&](int32_t k) { return s.compact.Add(k); });
+    });
     EXPECT_EQ(g_liveElements, 0) << "elements never destroyed";
-    auto addNode = [](S& s) {
-        for (int32_t k : Keys(40)) {
-            if (int r = s.compact.Add(k)) return r;
-            s.model.insert(k);
-        }
-        return 0;
-    };
-    Sweep("KvRBTree1::AddNode", make, addNode, KvCONT_NO_MEMORY,
-          [](S& s, bool) { ExpectTreeWorks(s.compact, s.model); });
     // The entry stack works in its caller's buffer.
     char ring[4 * 8];
     EXPECT_EQ(HeapRequests([&] {
@@ -774,44 +715,38 @@ struct Pool {
     std::vector<char*> nodes;
     uint32_t taken = 0, added = 0, givenBack = 0;
 
+    explicit Pool(int held = 0) { Take(held); }
     int Take(int n) {
-        for (int i = 0; i < n; ++i) {
+        return Steps(n, [&](int32_t) {
             char* node = static_cast<char*>(pool.GetNode());
             if (node == nullptr) return KvCONT_NO_MEMORY;
             node[999] = static_cast<char>(nodes.size());
             nodes.push_back(node);
             taken = pool.NodesTaken();
             added = pool.BuffersAdded();
-        }
-        return 0;
+            return 0;
+        });
     }
     // Counters unchanged by refusals; nodes handed out keep their bytes; the
     // pool goes on, with nodes given back first.
-    static void Works(Pool& s, bool) {
-        for (size_t i = 0; i < s.nodes.size(); ++i)
-            EXPECT_EQ(s.nodes[i][999], static_cast<char>(i));
-        EXPECT_EQ(s.pool.NodesTaken(), s.taken);
-        EXPECT_EQ(s.pool.BuffersAdded(), s.added);
-        EXPECT_EQ(s.pool.NodesGivenBack(), s.givenBack);
-        const size_t held = s.nodes.size();
-        ASSERT_EQ(s.Take(9), 0);
-        EXPECT_EQ(std::set<char*>(s.nodes.begin(), s.nodes.end()).size(), held + 9);
+    void Works(bool) {
+        for (size_t i = 0; i < nodes.size(); ++i)
+            EXPECT_EQ(nodes[i][999], static_cast<char>(i));
+        EXPECT_EQ(pool.NodesTaken(), taken);
+        EXPECT_EQ(pool.BuffersAdded(), added);
+        EXPECT_EQ(pool.NodesGivenBack(), givenBack);
+        const size_t held = nodes.size();
+        ASSERT_EQ(Take(9), 0);
+        EXPECT_EQ(std::set<char*>(nodes.begin(), nodes.end()).size(), held + 9);
     }
 };
 
 TEST_F(HeapFailureSweep, Pools) {
     tally_.family = "pools";
     using S = Pool;
-    auto make = [] { return std::make_unique<S>(); };
-    Sweep(
-        "GetNode", make, [](S& s) { return s.Take(20); }, KvCONT_NO_MEMORY, S::Works);
+    Sweep("GetNode", Fresh<S>(), KvCONT_NO_MEMORY, [](S& s) { return s.Take(20); });
     // A node whose free record is refused stays out of the free list.
-    auto holding = [] {
-        auto s = std::make_unique<S>();
-        s->Take(10);
-        return s;
-    };
-    auto putNodes = [](S& s) {
+    Sweep("PutNode", Fresh<S>(10), KvCONT_NO_MEMORY, [](S& s) {
         while (!s.nodes.empty()) {
             s.pool.PutNode(s.nodes.back());
             if (s.pool.NodesGivenBack() == s.givenBack) return KvCONT_NO_MEMORY;
@@ -819,8 +754,7 @@ TEST_F(HeapFailureSweep, Pools) {
             ++s.givenBack;
         }
         return 0;
-    };
-    Sweep("PutNode", holding, putNodes, KvCONT_NO_MEMORY, S::Works);
+    });
     KvMemPool pool(16);
     void* node = pool.GetNode();
     pool.PutNode(node);
@@ -839,16 +773,12 @@ bool Resident(const char* path) {
 struct Loader {
     KvModuleHandle* handle = nullptr;
     bool resident = Resident(TQ_TEST_DESCRIBED_MODULE);
-    ~Loader() {
-        if (handle != nullptr) {
-            EXPECT_EQ(KvDynamicLoader::UnloadModule(handle), 0);
-        }
-    }
+    ~Loader() { EXPECT_EQ(handle != nullptr ? KvDynamicLoader::UnloadModule(handle) : 0, 0); }
     // A refused handle object leaves the module unloaded; the next load works.
-    static void Works(Loader& s, bool refused) {
+    void Works(bool refused) {
         if (refused) {
-            EXPECT_EQ(s.handle, nullptr);
-            EXPECT_EQ(Resident(TQ_TEST_DESCRIBED_MODULE), s.resident);
+            EXPECT_EQ(handle, nullptr);
+            EXPECT_EQ(Resident(TQ_TEST_DESCRIBED_MODULE), resident);
         }
         KvModuleHandle* again = nullptr;
         ASSERT_EQ(KvDynamicLoader::LoadModule("tq_test_described", 0, again), 0);
@@ -861,13 +791,11 @@ struct Loader {
 TEST_F(HeapFailureSweep, Loader) {
     tally_.family = "loader";
     using S = Loader;
-    auto make = [] { return std::make_unique<S>(); };
-    auto load = [](S& s) {
+    Sweep("LoadModule", Fresh<S>(), ERR_KV_COULD_NOT_LOAD_MODULE, [](S& s) {
         s.handle = reinterpret_cast<KvModuleHandle*>(1);  // must come back null when refused
         return KvDynamicLoader::LoadModule("tq_test_described", 0, s.handle);
-    };
-    Sweep("LoadModule", make, load, ERR_KV_COULD_NOT_LOAD_MODULE, S::Works);
-    auto describe = [](S&) {
+    });
+    Sweep("KvGetDescription", Fresh<S>(), ERR_KV_COULD_NOT_LOAD_MODULE, [](S&) {
         unsigned n[5] = {};
         int version = 0;
         char module[256] = "";
@@ -876,8 +804,7 @@ TEST_F(HeapFailureSweep, Loader) {
                              module, nullptr, nullptr, nullptr, nullptr, version);
         EXPECT_EQ(module[0] != '\0', r == 0);
         return r;
-    };
-    Sweep("KvGetDescription", make, describe, ERR_KV_COULD_NOT_LOAD_MODULE, S::Works);
+    });
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 #ifndef TQ_TESTS_SUPPORT_HEAP_SWEEP_H
 #define TQ_TESTS_SUPPORT_HEAP_SWEEP_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -61,14 +64,16 @@ uint64_t HeapRequests(Fn fn) {
 
 // For n = 1, 2, ...: make() builds a fresh state (heap intact), run(state)
 // performs the operation with its nth heap request refused and returns 0 or
-// an error code, which must be refusedResult when a request was refused; then
-// verify(state, refused) checks the state, which is destroyed afterwards. The
+// an error code, which must be refusedResult when a request was refused (run
+// comes after it so that its lambda can close the call); then
+// verify(state, refused), or state.Works(refused) without a verify, checks the
+// state, which is destroyed afterwards. The
 // sweep ends with the first run that makes fewer than n requests. Each
 // refusal must reach the memory handler handlerCalls times. Needs a
 // CountingMemoryHandler in place.
-template <typename Make, typename Run, typename Verify>
-void SweepHeapFailures(SweepTally& tally, const char* operation, Make make, Run run,
-                       int refusedResult, Verify verify, int handlerCalls = 1) {
+template <typename Make, typename Run, typename Verify = std::nullptr_t>
+void SweepHeapFailures(SweepTally& tally, const char* operation, Make make, int refusedResult,
+                       Run run, Verify verify = nullptr, int handlerCalls = 1) {
     SCOPED_TRACE(operation);
     constexpr uint64_t kMostRequests = 10000;
     uint64_t n = 1;
@@ -82,7 +87,11 @@ void SweepHeapFailures(SweepTally& tally, const char* operation, Make make, Run 
         tally.failures += refused ? 1 : 0;
         EXPECT_EQ(result, refused ? refusedResult : 0);
         EXPECT_EQ(CountingMemoryHandler::calls, refused ? handlerCalls : 0);
-        verify(*state, refused);
+        if constexpr (std::is_null_pointer_v<Verify>) {
+            state->Works(refused);
+        } else {
+            verify(*state, refused);
+        }
         if (!refused || testing::Test::HasFatalFailure()) break;
     }
     if (!testing::Test::HasFatalFailure()) {
@@ -90,6 +99,12 @@ void SweepHeapFailures(SweepTally& tally, const char* operation, Make make, Run 
     }
     EXPECT_LE(n, kMostRequests);
     ++tally.operations;
+}
+
+// A make() for SweepHeapFailures: each call builds a fresh S from args.
+template <typename S, typename... Args>
+auto Fresh(Args... args) {
+    return [=] { return std::make_unique<S>(args...); };
 }
 
 }  // namespace tq::test
