@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -17,14 +16,13 @@
 
 namespace tq::test {
 
-// Operations swept and failures injected for one family of the library.
+// Operations swept and failures injected for one family; Report() appends
+// them to the file TQ_RELIABILITY_REPORT names, if any.
 struct SweepTally {
     const char* family;
     int operations = 0;
     int failures = 0;
 
-    // Appends the tally as one line to the file that TQ_RELIABILITY_REPORT
-    // names, when it names one.
     void Report() const {
         const char* path = std::getenv("TQ_RELIABILITY_REPORT");
         if (path == nullptr || *path == '\0') return;
@@ -62,18 +60,14 @@ uint64_t HeapRequests(Fn fn) {
     return tq::platform::HeapFailAfter(0);
 }
 
-// For n = 1, 2, ...: make() builds a fresh state (heap intact), run(state)
-// performs the operation with its nth heap request refused and returns 0 or
-// an error code, which must be refusedResult when a request was refused (run
-// comes after it so that its lambda can close the call); then
-// verify(state, refused), or state.Works(refused) without a verify, checks the
-// state, which is destroyed afterwards. The
-// sweep ends with the first run that makes fewer than n requests. Each
-// refusal must reach the memory handler handlerCalls times. Needs a
-// CountingMemoryHandler in place.
-template <typename Make, typename Run, typename Verify = std::nullptr_t>
+// For n = 1, 2, ... until a run makes fewer than n requests: make() builds a
+// fresh state, run(state) performs the operation with its nth heap request
+// refused and answers 0, or refusedResult when a request was refused, after
+// handlerCalls calls of the memory handler; then state.Works(refused) checks
+// the state. Needs a CountingMemoryHandler in place.
+template <typename Make, typename Run>
 void SweepHeapFailures(SweepTally& tally, const char* operation, Make make, int refusedResult,
-                       Run run, Verify verify = nullptr, int handlerCalls = 1) {
+                       Run run, int handlerCalls = 1) {
     SCOPED_TRACE(operation);
     constexpr uint64_t kMostRequests = 10000;
     uint64_t n = 1;
@@ -87,11 +81,7 @@ void SweepHeapFailures(SweepTally& tally, const char* operation, Make make, int 
         tally.failures += refused ? 1 : 0;
         EXPECT_EQ(result, refused ? refusedResult : 0);
         EXPECT_EQ(CountingMemoryHandler::calls, refused ? handlerCalls : 0);
-        if constexpr (std::is_null_pointer_v<Verify>) {
-            state->Works(refused);
-        } else {
-            verify(*state, refused);
-        }
+        state->Works(refused);
         if (!refused || testing::Test::HasFatalFailure()) break;
     }
     if (!testing::Test::HasFatalFailure()) {
