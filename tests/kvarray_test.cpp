@@ -207,21 +207,6 @@ TEST(KvArrayTest, CapacityGrowsToTheBoundAndShrinksByHalves) {
     EXPECT_EQ(none.Insert(0, &item), -502);
 }
 
-TEST(KvArrayTest, CopyTakesOnlyContiguousLists) {
-    KvCList source = MakeList({{3, 0}, {1, 1}, {2, 2}}), copy(source), target;
-    EXPECT_EQ(Contents(copy), Contents(source));
-    EXPECT_EQ(copy.GetCompareFunction(), CompareKeys);
-    ASSERT_EQ(target.Copy(&source), 0);  // into a list of element size 0
-    EXPECT_EQ(Contents(target), Contents(source));
-    EXPECT_EQ(target.Insert(3, source.Element(0)), 0);  // the copy takes inserts
-    EXPECT_EQ(target.Copy(&target), 0);
-    struct OtherKind : KvCList {
-        uint16_t GetType() const override { return 2; }
-    } other;
-    EXPECT_EQ(target.Copy(&other), -506);
-    EXPECT_EQ(target.GetCount(), 4u);
-}
-
 bool Sorted(std::vector<Item> const& v) {
     return std::is_sorted(v.begin(), v.end(), [](Item a, Item b) { return a.key < b.key; });
 }
@@ -375,7 +360,7 @@ TYPED_TEST(ArrayKinds, RandomOperationsMatchAVector) {
     }
 }
 
-TEST(KvLListTest, ImportPtrElementAndCopyEdges) {
+TEST(KvArrayTest, ImportPtrElementAndCopyEdges) {
     KvLList list;  // 4-byte elements
     const int32_t one = 1;
     ASSERT_EQ(list.Insert(0, &one), 0);
@@ -396,12 +381,23 @@ TEST(KvLListTest, ImportPtrElementAndCopyEdges) {
     EXPECT_EQ(pointers.Import(1, nullptr), -501);
     EXPECT_EQ(pointers.GetCount(), 2u);
 
-    KvCList other(4);
+    // Copies take only lists of their own kind (a sorted list is a
+    // memory-file list); a contiguous list also into element size 0 and itself.
+    KvCList other(4), target;
     SortList sorted(4, CompareKeys);
     EXPECT_EQ(list.Copy(&other), -506);
     EXPECT_EQ(list.Copy(&sorted), 0);
     EXPECT_EQ(list.GetCount(), 0u);
     EXPECT_EQ(list.GetCompareFunction(), nullptr);
+    ASSERT_EQ(other.Insert(0, &one), 0);
+    ASSERT_EQ(target.Copy(&other), 0);
+    EXPECT_EQ(target.Insert(1, target.Element(0)), 0);  // the copy takes inserts
+    EXPECT_EQ(target.Copy(&target), 0);
+    struct OtherKind : KvCList {
+        uint16_t GetType() const override { return 2; }
+    } unknown;
+    EXPECT_EQ(target.Copy(&unknown), -506);
+    EXPECT_EQ(target.GetCount(), 2u);
 }
 
 // A sorted run at the front sends the quicksort down one element at a time:
