@@ -39,19 +39,8 @@ public:
     int value;
 };
 
-TEST(ContainerFramework, BaseClassesAndParameters) {
-    KvVParameter p;
-    p.entry = &p;
-    p.flags = 5;
-    KvVParameter copy(p);
-    EXPECT_EQ(copy.entry, &p);
-    EXPECT_EQ(copy.flags, 0u);  // copying carries entry only
-    copy.flags = 3;
-    copy = KvVParameter();
-    EXPECT_EQ(copy.entry, nullptr);
-    EXPECT_EQ(copy.flags, 3u);
-
-    // An iterator is placed before the first entry when given a container.
+// An iterator is placed before the first entry when given a container.
+TEST(ContainerFramework, IteratorTakesAndLeavesItsContainer) {
     KvVContainer c(4, 0);
     KvVIterator base(nullptr, nullptr);
     EXPECT_EQ(base.status, KvCONT_NO_CONTAINER);
