@@ -1,17 +1,26 @@
 // The system log: switches, formatting limits, event types and identifiers,
-// the recorded event and the event-source registration.
+// the recorded event, what reaches the journal and /dev/log, the host's own
+// syslog settings and the event-source registration.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 
-#include <cinttypes>
 #include <cstdio>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "kvbasics.h"
+#include "platform/clock.h"
+#include "platform/event_log.h"
 #include "platform/process.h"
 #include "platform/registry_store.h"
+#include "support/child_process.h"
 #include "support/test_env.h"
 
 namespace {
@@ -39,15 +48,99 @@ std::string Json(const std::string& text) {
     return out;
 }
 
+// The fields of a datagram in the journal's native protocol; nullopt when it
+// breaks the protocol.
+std::optional<std::map<std::string, std::string>> JournalFields(const std::string& datagram) {
+    std::map<std::string, std::string> fields;
+    for (size_t pos = 0; pos < datagram.size();) {
+        size_t end = datagram.find('\n', pos);
+        if (end == std::string::npos || end == pos) return std::nullopt;
+        std::string line = datagram.substr(pos, end - pos);
+        if (size_t equals = line.find('='); equals != std::string::npos) {
+            fields[line.substr(0, equals)] = line.substr(equals + 1);
+            pos = end + 1;
+            continue;
+        }
+        // KEY, newline, 64-bit little-endian length, the bytes, newline.
+        size_t start = end + 1 + 8;
+        if (start > datagram.size()) return std::nullopt;
+        uint64_t length = 0;
+        for (size_t i = 8; i > 0; --i)
+            length = length << 8 | static_cast<uint8_t>(datagram[end + i]);
+        if (length >= datagram.size() - start || datagram[start + length] != '\n') {
+            return std::nullopt;
+        }
+        fields[line] = datagram.substr(start, length);
+        pos = start + length + 1;
+    }
+    return fields;
+}
+
+// A socket bound at a path, standing in for the journal or /dev/log.
+class LogSocket {
+public:
+    explicit LogSocket(std::string path, int type = SOCK_DGRAM) : path_(std::move(path)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+        fd_ = socket(AF_UNIX, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        stream_ = type == SOCK_STREAM;
+        EXPECT_TRUE(!stream_ || listen(fd_, 4) == 0);
+    }
+    ~LogSocket() { close(fd_); }
+    const char* path() const { return path_.c_str(); }
+    // The next datagram, or all that the next connection sent; empty when
+    // nothing waits.
+    std::string Receive() {
+        char buffer[65536];
+        if (!stream_) {
+            ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+        }
+        int peer = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        std::string received;
+        for (ssize_t n; peer >= 0 && (n = read(peer, buffer, sizeof buffer)) > 0;) {
+            received.append(buffer, static_cast<size_t>(n));
+        }
+        if (peer >= 0) close(peer);
+        return received;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool stream_ = false;
+};
+
+// The lowest free descriptor: it moves when a descriptor leaks.
+int LowestFreeDescriptor() {
+    int fd = dup(2);
+    close(fd);
+    return fd;
+}
+
+constexpr const char* kSource = "Tessaloquin Runtime System 11.0 (90x64)";
+
 class SysLogTest : public ::testing::Test {
 protected:
     void SetUp() override { previous_ = KvSystemLog()->Enable(1); }
-    void TearDown() override { KvSystemLog()->Enable(previous_); }
+    void TearDown() override {
+        KvSystemLog()->Enable(previous_);
+        tq::platform::SetLogSocketPathsForTesting(nullptr, nullptr);
+    }
+
+    // The rendered message of an error or a warning after its first line, CR removed.
+    std::string Tail() const { return label_ + "\n\nPID=" + pid_ + "\n\nEXE=" + exe_; }
 
     tq::test::TempDir dir_;
     std::string events_ = dir_.File("events.jsonl");
+    std::string missing_ = dir_.File("missing");
     tq::test::ScopedEnv env_{"TQ_EVENT_LOG", events_.c_str()};
     unsigned int previous_ = 1;
+    const std::string pid_ = std::to_string(tq::platform::CurrentProcessId());
+    const std::string label_ = "(Tessaloquin 11.0.0.0." + std::to_string(KV_VERSION_5) + ")";
+    const std::string exe_ = tq::platform::ExecutablePath();
 };
 
 TEST_F(SysLogTest, ErrorEntryCarriesTheFourStrings) {
@@ -55,16 +148,101 @@ TEST_F(SysLogTest, ErrorEntryCarriesTheFourStrings) {
     log.Log(4, "x");
     std::vector<std::string> lines = Lines(tq::test::ReadFile(events_));
     ASSERT_EQ(lines.size(), 1u);
-    char pid[20];
-    std::snprintf(pid, sizeof pid, "%" PRIu32, tq::platform::CurrentProcessId());
-    const std::string label = "(Tessaloquin 11.0.0.0." + std::to_string(KV_VERSION_5) + ")";
-    const std::string exe = Json(tq::platform::ExecutablePath());
-    EXPECT_EQ(lines[0],
-              "{\"source\":\"Tessaloquin Runtime System 11.0 (90x64)\","
-              "\"type\":\"error\",\"identifier\":\"0xC0000004\",\"strings\":[\"" +
-                  label + "\",\"x\",\"" + pid + "\",\"" + exe + "\"],\"message\":\"ERROR: x " +
-                  label + "\\r\\n\\r\\nPID=" + pid + "\\r\\n\\r\\nEXE=" + exe + "\"}");
-    EXPECT_STREQ(log.processIdText, pid);
+    const std::string exe = Json(exe_);
+    EXPECT_EQ(lines[0], std::string("{\"source\":\"") + kSource +
+                            "\",\"type\":\"error\",\"identifier\":\"0xC0000004\",\"strings\":[\"" +
+                            label_ + "\",\"x\",\"" + pid_ + "\",\"" + exe +
+                            "\"],\"message\":\"ERROR: x " + label_ + "\\r\\n\\r\\nPID=" + pid_ +
+                            "\\r\\n\\r\\nEXE=" + exe + "\"}");
+    EXPECT_EQ(log.processIdText, pid_);
+}
+
+TEST_F(SysLogTest, JournalGetsOneDatagramPerEventWithItsFields) {
+    tq::test::ScopedEnv noFile("TQ_EVENT_LOG", nullptr);
+    LogSocket journal(dir_.File("journal"));
+    LogSocket devLog(dir_.File("dev-log"));
+    tq::platform::SetLogSocketPathsForTesting(journal.path(), devLog.path());
+    struct Case {
+        unsigned int logType;
+        const char* priority;
+        const char* identifier;
+        const char* type;
+        std::string message;  // several lines go in the binary form
+    };
+    const Case cases[] = {
+        {4, "3", "0xC0000004", "error", "ERROR: x " + Tail()},
+        {3, "4", "0x80000003", "warning", "WARNING: x " + Tail()},
+        {1, "5", "0x00000001", "success", "SUCCESS: x "},
+        {0, "6", "0x40000000", "information", "x"},
+    };
+    KvSysLogWin32 log;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logType);
+        log.Log(c.logType, "x");
+        std::optional<std::map<std::string, std::string>> fields = JournalFields(journal.Receive());
+        ASSERT_TRUE(fields.has_value());
+        const std::map<std::string, std::string> expected = {
+            {"MESSAGE", c.message},    {"PRIORITY", c.priority}, {"SYSLOG_IDENTIFIER", kSource},
+            {"SYSLOG_FACILITY", "1"},  {"SYSLOG_PID", pid_},     {"TQ_EVENT_ID", c.identifier},
+            {"TQ_EVENT_TYPE", c.type},
+        };
+        EXPECT_EQ(*fields, expected);
+    }
+    EXPECT_EQ(journal.Receive(), "");
+    EXPECT_EQ(devLog.Receive(), "");
+}
+
+TEST_F(SysLogTest, WithoutTheJournalDevLogGetsASyslogLine) {
+    tq::test::ScopedEnv noFile("TQ_EVENT_LOG", nullptr);
+    tq::test::ScopedEnv zone("TZ", "UTC0");
+    tq::platform::ClockSource clock = tq::platform::SystemClockSource();
+    clock.realTime = [](tq::platform::RealTime* now) {
+        *now = {1'704'445'387, 0};  // 2024-01-05 09:03:07 UTC
+        return true;
+    };
+    const tq::platform::ClockSource* previousClock = tq::platform::SetClockSource(&clock);
+    LogSocket datagrams(dir_.File("dev-log"));
+    LogSocket stream(dir_.File("dev-log-stream"), SOCK_STREAM);
+    const int lowestFree = LowestFreeDescriptor();
+    const std::string head = std::string("Jan  5 09:03:07 ") + kSource + "[" + pid_ + "]: ";
+    KvSysLogWin32 log;
+
+    tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), datagrams.path());
+    log.Log(4, "x");
+    EXPECT_EQ(datagrams.Receive(), "<11>" + head + "ERROR: x " + Tail());
+
+    // A stream socket gets the line ended by a NUL byte.
+    tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), stream.path());
+    log.Log(1, "x");
+    EXPECT_EQ(stream.Receive(), "<13>" + head + "SUCCESS: x " + std::string(1, '\0'));
+
+    // With neither socket the event is lost.
+    tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), missing_.c_str());
+    tq::platform::EventSource* source = tq::platform::RegisterEventSource(kSource);
+    EXPECT_FALSE(
+        tq::platform::ReportEvent(source, tq::platform::kEventError, 4, nullptr, 0, "lost"));
+    tq::platform::DeregisterEventSource(source);
+
+    EXPECT_EQ(LowestFreeDescriptor(), lowestFree);
+    tq::platform::SetClockSource(previousClock);
+}
+
+TEST_F(SysLogTest, HostSyslogSettingsSurviveAnEvent) {
+    tq::test::ScopedEnv noFile("TQ_EVENT_LOG", nullptr);
+    LogSocket journal(dir_.File("journal"));
+    tq::platform::SetLogSocketPathsForTesting(journal.path(), missing_.c_str());
+    const std::string echo = dir_.File("stderr");
+    EXPECT_EQ(tq::test::RunInChild([&] {
+                  int fd = open(echo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                  if (fd < 0 || dup2(fd, 2) != 2) return 1;
+                  openlog("hostident", LOG_PERROR, LOG_LOCAL3);
+                  KvSystemLog()->Log(4, "x");
+                  syslog(LOG_INFO, "after");  // echoed to stderr as the host asked
+                  return 0;
+              }),
+              0);
+    EXPECT_EQ(tq::test::ReadFile(echo), "hostident: after\n");
+    EXPECT_NE(journal.Receive(), "");  // the library's event went out as well
 }
 
 TEST_F(SysLogTest, SwitchedOffWritesNothingAndOpensNothing) {

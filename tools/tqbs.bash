@@ -44,7 +44,7 @@ _tqbs() {
             ;;
         perf)
             if [ "$cword" -eq 2 ]; then
-                COMPREPLY=($(compgen -W "install uninstall status monitor --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "install uninstall status cleanup monitor --help" -- "$cur"))
             elif [ "${words[2]}" = monitor ]; then
                 COMPREPLY=($(compgen -W "--interval --count --prometheus --help" -- "$cur"))
             else

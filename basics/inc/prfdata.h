@@ -5,12 +5,21 @@
 ///
 /// The provider (the server, through KvStatistics::Enable) creates the block
 /// and writes the values; consumers (the performance host, through
-/// PrfData_Open) map it read-only. Block names: `Global\<app>_Performance` is
-/// the POSIX shared memory object `/<ns><app>_Performance` (the machine-wide
-/// block), `<app>_Performance` is `/<ns><app>_Performance.u<uid>` (one per user
-/// account), with `<ns>` from `$TQ_SHM_NAMESPACE` (empty by default). The provider
-/// guard `<app>_mt` is an exclusive lock on `/dev/shm/<ns><app>_mt.u<uid>.lock`,
-/// released by the kernel when the provider ends.
+/// PrfData_Open) read it. Block names: `Global\<app>_Performance` is the POSIX
+/// shared memory object `/<ns><app>_Performance` (the machine-wide block),
+/// `<app>_Performance` is `/<ns><app>_Performance.u<euid>` (one per user
+/// account), with `<ns>` from `$TQ_SHM_NAMESPACE` (empty by default). The
+/// provider guard `<app>_mt` is an exclusive lock on
+/// `/dev/shm/<ns><app>_mt.u<euid>/lock`, in a directory only the account may
+/// change, released by the kernel when the provider ends.
+///
+/// Other accounts: a block is created with mode 0644 (every account reads, only
+/// the provider's account writes). A provider uses an existing block only when
+/// it belongs to its account and no one else may write it; it names any other
+/// in the system log and falls back to the account's own block. A consumer
+/// never reads a block that group or others may write, nor an account block of
+/// another owner, and reads through the descriptor, so that a block cut short
+/// under it gives no data rather than a fault.
 #ifndef KVBASICS_PRFDATA_H
 #define KVBASICS_PRFDATA_H
 
@@ -90,6 +99,9 @@ public:
     int Activate(int fProvider);
     /// Whether the block is mapped.
     bool IsActive() const { return m_pPrfData != nullptr; }
+    /// A consumer whose block was removed (a cleanup of a stale block) turns
+    /// to the block that now carries the name, when there is one.
+    void FollowReplacedBlock();
 
     /// The item of counter CtrId, or null when unknown.
     PRFITM* CvtCtrIdToPrfItm(CTRID CtrId) const;
@@ -107,7 +119,9 @@ public:
     bool IsValidInstId(int ObjOrd, INSTID InstId) const;
 
     /// The 8-byte value slot of a counter for an instance (0 without instances),
-    /// or null when the block is not mapped or the identifiers are unknown.
+    /// or null when the block is not mapped or the identifiers are unknown. A
+    /// consumer's slot lies in its private copy of the block, which this call
+    /// brings up to date (null when the block was cut short).
     uint64_t* CounterSlot(CTRID CtrId, INSTID InstId) const;
     /// The same for a 32-bit counter; a counter of another size fails an
     /// assertion.
@@ -140,9 +154,10 @@ private:
     int m_guard = -1;  ///< the provider guard, held for the provider's life
 };
 
-/// Performance-extension entry point, resolved by name by the host: maps the
-/// block as a consumer when it is not mapped yet. Always 0; while no block
-/// is mapped, collections return no data.
+/// Performance-extension entry point, resolved by name by the host: opens the
+/// block as a consumer when it is not open yet, or follows it to a new block
+/// when it was removed. Always 0; while no block is open, collections return
+/// no data.
 KVBASICS_C uint32_t PrfData_Open(char16_t* deviceNames);
 /// Fills *ppData with the objects that valueName asks for and advances it;
 /// 0, or 234 with *pcbTotal 0 when the buffer is too small. Any fault (a null
@@ -191,5 +206,27 @@ KVBASICS_API int KvLoadPerfCounterTextStrings(const char* commandLine, int quiet
 /// Removes the texts of a driver. commandLine: a program name, a blank and the
 /// driver name. 0 on success, else an errno value.
 KVBASICS_API int KvUnloadPerfCounterTextStrings(const char* commandLine, int quiet);
+
+/// The shared objects of an application's counters, as this account sees them.
+struct KvPerfObjects {
+    int32_t provider;     ///< 1 a provider of this account runs, 0 none, -1 unknown
+    int32_t providerPid;  ///< its process id when the system shows it, else 0
+    int32_t block;     ///< the block a consumer here reads: 0 none, 1 machine-wide, 2 the account's
+    int32_t blockOwn;  ///< 1 when that block belongs to this account
+    char blockText[256];  ///< its file, owner and mode, "" when none
+    char refused[512];    ///< blocks a consumer refuses, with owner and mode, one per line
+};
+
+/// Looks at appName's block and provider guard; 0, or -1 on a null argument.
+/// A block of this account with no provider (provider 0) is stale: a provider
+/// that ended left it, and KvRemoveStalePerfObjects removes it.
+KVBASICS_API int KvQueryPerfObjects(const char* appName, KvPerfObjects* objects);
+
+/// Removes this account's blocks and guard of appName while no provider of the
+/// account runs (it holds the guard meanwhile, so none can start). Writes the
+/// removed files to removed, one per line (may be null). The number of files
+/// removed, or -1 when a provider runs or the guard cannot be taken. Consumers
+/// that read a removed block keep working on their copy.
+KVBASICS_API int KvRemoveStalePerfObjects(const char* appName, char* removed, size_t size);
 
 #endif  // KVBASICS_PRFDATA_H

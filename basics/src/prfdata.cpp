@@ -10,6 +10,7 @@
 
 #include "kvlog.h"
 #include "kvmemory.h"
+#include "perf_objects.h"
 #include "perf_registry.h"
 #include "platform/registry_store.h"
 #include "platform/shared_memory.h"
@@ -100,6 +101,12 @@ bool EqualsIgnoringCase(const char16_t* text, const char* ascii) {
         if (c != static_cast<char16_t>(a)) return false;
     }
     return *text == 0;
+}
+
+// Names an object that the provider does not use, and why, in the system log.
+void LogRefusal(const std::string& why) {
+    KvSystemLog()->Log(KV_LOG_ERROR, "Tessaloquin performance counters: %s, so it is not used",
+                       why.c_str());
 }
 
 tq::platform::SharedBlock* BlockOf(void* handle) {
@@ -235,6 +242,9 @@ bool PrfData::IsValidInstId(int ObjOrd, INSTID InstId) const {
 uint64_t* PrfData::CounterSlot(CTRID CtrId, INSTID InstId) const {
     const int index = CvtCtrIdToPrfItmIndex(CtrId);
     if (index < 0 || m_pPrfData == nullptr) return nullptr;
+    // A consumer's block is its private copy: brought up to date here.
+    tq::platform::SharedBlock* block = BlockOf(m_hfm);
+    if (!block->writable && !tq::platform::RefreshSharedBlock(block)) return nullptr;
     int objectIndex = index;
     while (m_pPrfItms[objectIndex].Type != PRFITM_OBJECT)
         --objectIndex;
@@ -289,13 +299,15 @@ int PrfData::Activate(int fProvider) {
 
     int guard = -1;
     if (fProvider != 0) {
-        const std::string guardName = tq::Utf8FromUtf16(m_pszAppName) + "_mt";
-        switch (tq::platform::AcquireInstanceGuard(guardName.c_str(), &guard)) {
+        const std::string guardName = tq::perf::GuardName(tq::Utf8FromUtf16(m_pszAppName));
+        std::string why;
+        switch (tq::platform::AcquireInstanceGuard(guardName.c_str(), &guard, &why)) {
             case tq::platform::GuardResult::kAcquired:
                 break;
             case tq::platform::GuardResult::kHeldElsewhere:
                 return 3;
             case tq::platform::GuardResult::kFailed:
+                LogRefusal(why);
                 return -1;
         }
     }
@@ -333,24 +345,26 @@ int PrfData::ActivateLocked(int fProvider, int) {
     }
     const uint32_t size = BlockSize();
     const std::string app = tq::Utf8FromUtf16(m_pszAppName);
-    const std::string local = app + "_Performance";
-    const std::string global = "Global\\" + local;
-
     auto* block = new tq::platform::SharedBlock;
     bool mapped = false;
     if (fProvider != 0) {
-        tq::platform::SharedBlock probe;
-        const bool localExists = tq::platform::OpenSharedBlock(local.c_str(), &probe);
-        tq::platform::CloseSharedBlock(&probe);
-        mapped = (!localExists && tq::platform::CreateSharedBlock(global.c_str(), size, block)) ||
-                 tq::platform::CreateSharedBlock(local.c_str(), size, block);
+        using tq::platform::BlockStatus;
+        // Another account's object is never written to: it is named in the
+        // log, and the account's own name (or nothing) is used instead.
+        auto create = [&](const std::string& name) {
+            std::string why;
+            const BlockStatus status =
+                tq::platform::CreateSharedBlock(name.c_str(), size, block, &why);
+            if (status == BlockStatus::kRefused) LogRefusal(why);
+            return status == BlockStatus::kOk;
+        };
+        const std::string local = tq::perf::LocalBlockName(app);
+        const bool localOwn =
+            tq::platform::ProbeSharedBlock(local.c_str(), nullptr) == BlockStatus::kOk;
+        mapped = (!localOwn && create(tq::perf::GlobalBlockName(app))) || create(local);
     } else {
-        mapped = tq::platform::OpenSharedBlock(global.c_str(), block) ||
-                 tq::platform::OpenSharedBlock(local.c_str(), block);
-        if (mapped && block->size < size) {  // not a block of this table
-            tq::platform::CloseSharedBlock(block);
-            mapped = false;
-        }
+        mapped = tq::perf::OpenConsumerBlock(app, size, block, nullptr) ==
+                 tq::platform::BlockStatus::kOk;
     }
     if (!mapped) {
         delete block;
@@ -360,7 +374,7 @@ int PrfData::ActivateLocked(int fProvider, int) {
     m_pPrfData = block->address;
     // The named block outlives its provider here, so a provider always lays
     // it out again: a block left by an earlier installation may carry other
-    // name indexes. Consumers that map it keep their mapping.
+    // name indexes. Consumers that read it keep their descriptor.
     if (fProvider != 0) {
         if (tq::g_providerStepHook != nullptr) tq::g_providerStepHook(1);
         InitializeBlock();
@@ -418,6 +432,19 @@ void PrfData::InitializeBlock() {
     }
 }
 
+void PrfData::FollowReplacedBlock() {
+    tq::platform::SharedBlock* block = BlockOf(m_hfm);
+    if (block == nullptr || block->writable || !tq::platform::SharedBlockRemoved(*block)) return;
+    tq::platform::SharedBlock fresh;
+    if (tq::perf::OpenConsumerBlock(tq::Utf8FromUtf16(m_pszAppName), block->size, &fresh,
+                                    nullptr) != tq::platform::BlockStatus::kOk) {
+        return;  // the old copy holds the values its provider left
+    }
+    tq::platform::CloseSharedBlock(block);
+    *block = fresh;
+    m_pPrfData = block->address;
+}
+
 // ---------------------------------------------------------------------------
 // Collection
 
@@ -452,8 +479,9 @@ uint32_t PrfData::Collect(const char16_t* valueName, void** ppData, uint32_t* pc
         }
         // A host that claims room but passes no buffer gets no data.
         if (needed != 0 && entryData == nullptr) throw 0;
-        // Nothing is read from a block that someone shrank under us.
-        if (tq::platform::SharedBlockCurrentSize(*BlockOf(m_hfm)) < BlockSize()) throw 0;
+        // A consumer reads a fresh copy; nothing is read from a block that
+        // someone shrank under us.
+        if (!tq::platform::RefreshSharedBlock(BlockOf(m_hfm))) throw 0;
         *pcbTotal = 0;
         const unsigned char* part = static_cast<const unsigned char*>(m_pPrfData);
         for (int ord = 0; ord < m_nNumObjects; ++ord) {
@@ -489,7 +517,11 @@ uint32_t PrfData::Collect(const char16_t* valueName, void** ppData, uint32_t* pc
 uint32_t PrfData_Open(char16_t*) {
     try {
         PrfData* data = PrfData::Instance();
-        if (!data->IsActive()) data->Activate(0);
+        if (!data->IsActive()) {
+            data->Activate(0);
+        } else {
+            data->FollowReplacedBlock();
+        }
     } catch (...) {
     }
     return 0;

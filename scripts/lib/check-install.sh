@@ -52,7 +52,7 @@ if [ -x "$prefix/bin/tqbs" ]; then
     server=
     finish() {
         if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; fi
-        rm -f /dev/shm/"$TQ_SHM_NAMESPACE"*
+        rm -rf /dev/shm/"$TQ_SHM_NAMESPACE"*
         rm -rf "$work"
     }
     trap finish EXIT

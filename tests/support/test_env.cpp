@@ -57,7 +57,7 @@ PerfSandbox::~PerfSandbox() {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
         if (entry.path().filename().string().rfind(shm, 0) == 0)
-            std::filesystem::remove(entry.path(), ec);
+            std::filesystem::remove_all(entry.path(), ec);
     }
 }
 

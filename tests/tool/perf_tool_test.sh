@@ -12,7 +12,7 @@ demo=
 cleanup() {
     if [ -n "$demo" ]; then kill "$demo" 2>/dev/null || true; wait "$demo" 2>/dev/null || true; fi
     "$tqbs" perf uninstall >/dev/null 2>&1 || true
-    rm -f /dev/shm/"$TQ_SHM_NAMESPACE"*
+    rm -rf /dev/shm/"$TQ_SHM_NAMESPACE"*
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -37,6 +37,7 @@ int RunModule(int argc, char** argv);
 int RunPerfInstall(int argc, char** argv);
 int RunPerfUninstall(int argc, char** argv);
 int RunPerfStatus(int argc, char** argv);
+int RunPerfCleanup(int argc, char** argv);
 int RunPerfMonitor(int argc, char** argv);
 int RunDemo(int argc, char** argv);
 

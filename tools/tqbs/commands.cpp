@@ -37,11 +37,25 @@ const Command kPerfCommands[] = {
      "\n"
      "Shows what is installed: the library, its three entry points and whether\n"
      "they resolve, the name and help index ranges, the disabled flag; then whether\n"
-     "a server provides the counters (the process holding the provider guard) and\n"
-     "what one collection returns.\n"
+     "a server provides the counters (the process holding the provider guard), the\n"
+     "block a monitor reads (live, stale: left by a server that ended, or another\n"
+     "account's), the blocks it refuses because others may write them, and what one\n"
+     "collection returns.\n"
      "\n"
      "Exit codes: 0 installed, 1 not installed, 2 usage error.\n",
      RunPerfStatus, nullptr},
+    {"cleanup", "remove this account's stale shared block and guard",
+     "usage: tqbs perf cleanup\n"
+     "\n"
+     "Removes the shared blocks and the provider guard of this account that a server\n"
+     "which ended left behind in /dev/shm. Nothing is removed while a server of this\n"
+     "account provides the counters, nor anything of another account. A monitor that\n"
+     "reads a removed block keeps its last values and turns to the next server's\n"
+     "block.\n"
+     "\n"
+     "Exit codes: 0 removed (or nothing to remove), 1 a server provides the counters,\n"
+     "2 usage error.\n",
+     RunPerfCleanup, nullptr},
     {"monitor", "show the counters live, as the performance host",
      "usage: tqbs perf monitor [--interval S] [--count N] [--prometheus FILE]\n"
      "\n"
@@ -59,7 +73,8 @@ const Command kPerfCommands[] = {
      "  --interval S       seconds between samples (default 1; at least 0.1)\n"
      "  --count N          stop after N samples (default: until interrupted)\n"
      "  --prometheus FILE  after every sample, write the counters in the Prometheus\n"
-     "                     text format to FILE (through FILE.tmp and a rename), for\n"
+     "                     text format to FILE (a private temporary file beside it,\n"
+     "                     renamed over it: a link at FILE is replaced), for\n"
      "                     node_exporter's textfile collector: raw counts as gauges,\n"
      "                     rate counters as counters of their totals; metric names\n"
      "                     are tessaloquin_ and the counter name in snake case\n"
@@ -146,6 +161,7 @@ const Command kCommands[] = {
      "usage: tqbs perf install\n"
      "       tqbs perf uninstall\n"
      "       tqbs perf status\n"
+     "       tqbs perf cleanup\n"
      "       tqbs perf monitor [--interval S] [--count N] [--prometheus FILE]\n"
      "\n"
      "The statistics counters of a Tessaloquin server, as the platform's performance\n"

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,61 @@ bool HalfInstalled(const KvPerfExtension& extension) {
     return extension.library[0] == '\0' || extension.firstCounter == 0;
 }
 
+// The block a monitor reads, whether it is live or stale, and the blocks it
+// refuses.
+void PrintBlocks(const perf::ProviderState& provider) {
+    const KvPerfObjects& objects = provider.objects;
+    const char* state = objects.block == 0                               ? ""
+                        : objects.blockOwn == 0                          ? " (another account's)"
+                        : provider.kind == perf::ProviderState::kRunning ? " (live)"
+                        : provider.kind == perf::ProviderState::kNone
+                            ? " (stale: no server provides it; 'tqbs perf cleanup' removes it)"
+                            : "";
+    std::printf("  block:        %s%s\n", objects.block == 0 ? "none" : objects.blockText, state);
+    for (const char* line = objects.refused; *line != '\0';) {
+        const char* end = std::strchr(line, '\n');
+        const int length = static_cast<int>(end != nullptr ? end - line : std::strlen(line));
+        std::printf("  refused:      %.*s (others may write it, or it is not this account's)\n",
+                    length, line);
+        line += length + (end != nullptr ? 1 : 0);
+    }
+}
+
 }  // namespace
+
+int RunPerfCleanup(int argc, char** argv) {
+    constexpr const char* kTool = "tqbs perf cleanup";
+    if (!NoArguments(kTool, argc, argv)) return kUsage;
+    char removed[1024];
+    const int count = KvRemoveStalePerfObjects(perf::kApplication, removed, sizeof removed);
+    if (count < 0) {
+        const perf::ProviderState provider = perf::QueryProvider();
+        if (provider.kind == perf::ProviderState::kRunning) {
+            std::fprintf(stderr,
+                         "%s: a server of this account provides the counters: %s; "
+                         "nothing removed\n",
+                         kTool, perf::Describe(provider).c_str());
+        } else {
+            std::fprintf(stderr,
+                         "%s: the provider guard of this account cannot be taken "
+                         "(see 'tqbs perf status'); nothing removed\n",
+                         kTool);
+        }
+        return kFailure;
+    }
+    if (count == 0) {
+        std::printf("nothing to remove\n");
+    } else {
+        std::printf("removed:\n");
+        for (const char* line = removed; *line != '\0';) {
+            const char* end = std::strchr(line, '\n');
+            const int length = static_cast<int>(end != nullptr ? end - line : std::strlen(line));
+            std::printf("  %.*s\n", length, line);
+            line += length + (end != nullptr ? 1 : 0);
+        }
+    }
+    return kSuccess;
+}
 
 int RunPerfInstall(int argc, char** argv) {
     constexpr const char* kTool = "tqbs perf install";
@@ -142,6 +197,7 @@ int RunPerfStatus(int argc, char** argv) {
 
     const perf::ProviderState provider = perf::QueryProvider();
     std::printf("  provider:     %s\n", perf::Describe(provider).c_str());
+    PrintBlocks(provider);
 
     perf::Host host;
     std::string error;

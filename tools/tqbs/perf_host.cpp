@@ -2,16 +2,9 @@
 #include "perf_host.h"
 
 #include <dlfcn.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace tqbs::perf {
 
@@ -23,46 +16,17 @@ uint32_t Load32(const unsigned char* at) {
     return value;
 }
 
-// The lock file of the provider guard "<app>_mt", named as the library names
-// it (see prfdata.h): /dev/shm/<ns><app>_mt.u<uid>.lock.
-std::string GuardPath() {
-    const char* ns = std::getenv("TQ_SHM_NAMESPACE");
-    std::string prefix = ns != nullptr ? ns : "";
-    for (char& c : prefix) {
-        if (c == '/') c = '_';
-    }
-    return "/dev/shm/" + prefix + kApplication + "_mt.u" + std::to_string(getuid()) + ".lock";
-}
-
 }  // namespace
 
 ProviderState QueryProvider() {
     ProviderState state;
-    struct stat file;
-    if (stat(GuardPath().c_str(), &file) != 0) {
-        // No server has ever taken the guard in this namespace.
-        state.kind = errno == ENOENT ? ProviderState::kNone : ProviderState::kUnknown;
-        return state;
-    }
-    std::ifstream locks("/proc/locks");
-    if (!locks) return state;
-    state.kind = ProviderState::kNone;
-    // "1: FLOCK  ADVISORY  WRITE 4711 00:1a:12345 0 EOF"; waiters read "1: -> FLOCK ...".
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream fields(line);
-        std::string number, kind, advisory, mode, where;
-        long pid = 0;
-        if (!(fields >> number >> kind >> advisory >> mode >> pid >> where)) continue;
-        if (kind != "FLOCK") continue;
-        unsigned devMajor = 0, devMinor = 0;
-        unsigned long long inode = 0;
-        if (std::sscanf(where.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) != 3) continue;
-        if (devMajor == major(file.st_dev) && devMinor == minor(file.st_dev) &&
-            inode == static_cast<unsigned long long>(file.st_ino)) {
-            state.kind = ProviderState::kRunning;
-            state.pid = pid > 0 ? static_cast<pid_t>(pid) : 0;
-            break;
-        }
+    if (KvQueryPerfObjects(kApplication, &state.objects) != 0) return state;
+    const KvPerfObjects& objects = state.objects;
+    if (objects.provider == 1) {
+        state.kind = ProviderState::kRunning;
+        state.pid = objects.providerPid;
+    } else if (objects.provider == 0 && (objects.block == 0 || objects.blockOwn == 1)) {
+        state.kind = ProviderState::kNone;
     }
     return state;
 }
@@ -76,6 +40,8 @@ std::string Describe(const ProviderState& state) {
         case ProviderState::kUnknown:
             break;
     }
+    if (state.objects.block != 0 && state.objects.blockOwn == 0)
+        return "another account's (its provider is not visible from this account)";
     return "unknown (/proc/locks cannot be read)";
 }
 

@@ -17,13 +17,17 @@ namespace tqbs::perf {
 // The application whose counters the tool shows.
 inline constexpr const char* kApplication = "Tessaloquin";
 
-// Whether a server provides the counters: someone holds the provider guard.
+// Whether a server provides the counters: a provider of this account holds
+// the guard (kRunning), none does and the block, if any, is this account's
+// (kNone: a block left behind is stale), or the block is another account's,
+// whose provider this account cannot see (kUnknown).
 struct ProviderState {
     enum Kind { kNone, kRunning, kUnknown } kind = kUnknown;
-    pid_t pid = 0;  // when running and visible, else 0
+    pid_t pid = 0;            // when running and visible, else 0
+    KvPerfObjects objects{};  // what the library sees of the shared objects
 };
-// Looks the guard's lock up in /proc/locks, so the guard itself is never
-// touched (taking it, even for a moment, would turn a starting server away).
+// Looks at the guard without taking it (taking it, even for a moment, would
+// turn a starting server away).
 ProviderState QueryProvider();
 // "running (pid N)", "none", "unknown".
 std::string Describe(const ProviderState& state);

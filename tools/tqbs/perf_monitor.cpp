@@ -17,6 +17,7 @@
 #include "command.h"
 #include "kvbasics.h"
 #include "perf_host.h"
+#include "replace_file.h"
 
 namespace tqbs {
 
@@ -189,6 +190,13 @@ private:
             sample->status = Status::kNoProvider;
             return true;
         }
+        if (sample->provider.pid != lastProvider_) {
+            // A new server may publish in a new block (the old one cleaned
+            // up): the extension follows it when opened again.
+            lastProvider_ = sample->provider.pid;
+            host_.Close();
+            host_.Open();
+        }
         if (!host_.Collect(&sample->objects, error)) return false;
         if (sample->objects.empty()) {
             // The block may have appeared since the extension was opened
@@ -327,43 +335,34 @@ private:
     }
 
     bool WritePrometheus(const Sample& sample, const std::vector<Row>& rows, std::string* error) {
-        const std::string path = prometheus_;
-        const std::string temporary = path + ".tmp";
-        FILE* file = std::fopen(temporary.c_str(), "w");
-        if (file == nullptr) {
-            *error = "cannot write " + temporary + ": " + std::strerror(errno);
-            return false;
-        }
-        std::fprintf(file,
-                     "# HELP tessaloquin_up Whether a Tessaloquin server provides the counters.\n"
-                     "# TYPE tessaloquin_up gauge\n"
-                     "tessaloquin_up %d\n",
-                     sample.status == Status::kData ? 1 : 0);
+        std::string text;
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "# HELP tessaloquin_up Whether a Tessaloquin server provides the counters.\n"
+                      "# TYPE tessaloquin_up gauge\n"
+                      "tessaloquin_up %d\n",
+                      sample.status == Status::kData ? 1 : 0);
+        text += line;
         for (const Row& row : rows) {
             if (!row.valid) continue;
-            std::fprintf(file, "# HELP %s %s\n# TYPE %s %s\n", row.metric.c_str(),
-                         EscapeHelp(row.help).c_str(), row.metric.c_str(),
-                         row.rate ? "counter" : "gauge");
+            text += "# HELP " + row.metric + " " + EscapeHelp(row.help) + "\n# TYPE " + row.metric +
+                    (row.rate ? " counter\n" : " gauge\n");
             if (row.rate) {
-                std::fprintf(file, "%s %llu\n", row.metric.c_str(),
-                             static_cast<unsigned long long>(row.total));
+                std::snprintf(line, sizeof line, "%s %llu\n", row.metric.c_str(),
+                              static_cast<unsigned long long>(row.total));
             } else {
-                std::fprintf(file, "%s %.0f\n", row.metric.c_str(), row.shown);  // a raw count
+                std::snprintf(line, sizeof line, "%s %.0f\n", row.metric.c_str(),
+                              row.shown);  // a raw count
             }
+            text += line;
         }
-        const bool written = std::fflush(file) == 0 && std::ferror(file) == 0;
-        const bool closed = std::fclose(file) == 0;
-        if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-            *error = "cannot write " + path + ": " + std::strerror(errno);
-            std::remove(temporary.c_str());
-            return false;
-        }
-        return true;
+        return ReplaceFile(prometheus_, text, error);
     }
 
     double interval_;
     long count_;
     const char* prometheus_;
+    pid_t lastProvider_ = 0;  // the provider of the last sample
     bool terminal_;
     int drawn_ = 0;
     perf::Host host_;
