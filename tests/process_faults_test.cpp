@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <new>
 #include <random>
@@ -323,6 +327,177 @@ TEST_F(ProcessFaults, ProvidersStartedAtOnce) {
         for (pid_t provider : providers)
             EXPECT_EQ(WaitChild(provider), 0);
     }
+}
+
+// Two unprivileged accounts, the server's and another one, attack each other's
+// shared objects: forked children of a root test run under numeric uids.
+class AccountBoundaries : public ProcessFaults {
+protected:
+    static constexpr uid_t kServer = 61001, kOther = 61002;
+
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root, to run processes under two other accounts";
+        ProcessFaults::SetUp();
+        // The accounts read the registry store and append to the event log.
+        chmod(sandbox_.dir.path().c_str(), 0755);
+        tq::test::WriteFile(events_, "");
+        chmod(events_.c_str(), 0666);
+    }
+    // Runs body in a child under account uid.
+    static pid_t As(uid_t uid, const std::function<int()>& body) {
+        return StartChild([&] { return tq::test::BecomeAccount(uid) ? body() : 90; });
+    }
+    static int RunAs(uid_t uid, const std::function<int()>& body) {
+        return WaitChild(As(uid, body));
+    }
+    // A server of kServer that enables the counters, says 'e' (published) or
+    // 'l' (local only) and counts until it is killed.
+    pid_t StartServer(tq::test::Pipe* enabled) const {
+        return As(kServer, [enabled]() -> int {
+            Statistics()->Enable();
+            enabled->Say(Statistics()->IsEnabled() ? 'e' : 'l');
+            CountForever();
+        });
+    }
+    // A monitor of kServer: 0 when it sees the commits rise.
+    int MonitorSeesCommitsRise() const {
+        return RunAs(kServer, [&] {
+            PrfData_Open(nullptr);
+            int64_t first = -1, later = -1;
+            if (CollectOnce(installed_, &first) != "" || first < 0) return 1;
+            for (int i = 0; i < 500 && later <= first; ++i) {
+                usleep(2000);
+                if (CollectOnce(installed_, &later) != "") return 2;
+            }
+            return later > first ? 0 : 3;
+        });
+    }
+    // Kills a server that must still be alive (not ended by a fault).
+    static void Stop(pid_t server) {
+        kill(server, SIGKILL);
+        EXPECT_EQ(WaitChild(server), 128 + SIGKILL);
+    }
+
+    const std::string events_ = sandbox_.dir.File("events");
+};
+
+// Adopt-a-block: another account creates the machine-wide block first, open to
+// every account's writes or only to its own. The server never writes into it:
+// it names it in the log and publishes under its account's name; cutting the
+// squatted block short harms nobody, and the server's monitor sees its commits.
+TEST_F(AccountBoundaries, AnotherAccountsBlockIsNeverAdopted) {
+    for (const mode_t mode : {0666, 0644}) {
+        SCOPED_TRACE("squatted with mode " + std::to_string(mode));
+        tq::test::ScopedEnv roundShm = RoundNamespace(static_cast<int>(mode));
+        const std::string posix = tq::platform::SharedObjectName(kBlockName);
+        ASSERT_EQ(
+            RunAs(kOther,
+                  [&] {
+                      const int fd = shm_open(posix.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+                      return fd >= 0 && fchmod(fd, mode) == 0 && ftruncate(fd, kBlockSize) == 0 ? 0
+                                                                                                : 1;
+                  }),
+            0);
+        tq::test::Pipe enabled;
+        const pid_t server = StartServer(&enabled);
+        EXPECT_EQ(enabled.Hear(), 'e');
+        // The squatter cuts its block short and goes for the server's own.
+        EXPECT_EQ(RunAs(kOther,
+                        [&] {
+                            const int fd = shm_open(posix.c_str(), O_RDWR, 0);
+                            if (fd < 0 || ftruncate(fd, 0) != 0) return 1;
+                            const std::string theirs =
+                                std::string("/") + std::getenv("TQ_SHM_NAMESPACE") +
+                                "Tessaloquin_Performance.u" + std::to_string(kServer);
+                            return shm_open(theirs.c_str(), O_RDWR, 0) < 0 && errno == EACCES ? 0
+                                                                                              : 2;
+                        }),
+                  0);
+        EXPECT_EQ(MonitorSeesCommitsRise(), 0);
+        Stop(server);
+        char named[96];
+        std::snprintf(named, sizeof named, "belongs to uid %u and has mode %04o, so it is not used",
+                      static_cast<unsigned>(kOther), static_cast<unsigned>(mode));
+        EXPECT_NE(tq::test::ReadFile(events_).find(named), std::string::npos) << named;
+    }
+}
+
+// A block cut short and grown again without pause under a monitor of another
+// account: every collection is whole or empty, and the monitor never faults.
+TEST_F(AccountBoundaries, BlockCutShortUnderAMonitor) {
+    tq::test::Pipe laidOut;
+    const pid_t owner = As(kOther, [&] {
+        if (PrfData::Instance()->Activate(1) != 0) return 1;
+        const int fd = shm_open(tq::platform::SharedObjectName(kBlockName).c_str(), O_RDWR, 0);
+        laidOut.Say();
+        while (ftruncate(fd, 0) == 0 && ftruncate(fd, kBlockSize) == 0) {
+        }
+        return 2;
+    });
+    ASSERT_EQ(laidOut.Hear(), '.');
+    EXPECT_EQ(RunAs(kServer,
+                    [&] {
+                        PrfData_Open(nullptr);
+                        int64_t commits = 0;
+                        for (int i = 0; i < (kUnderValgrind ? 500 : 20000); ++i) {
+                            if (CollectOnce(installed_, &commits) != "") return 1;
+                        }
+                        return 0;
+                    }),
+              0);
+    Stop(owner);
+}
+
+// Block-the-guard: another account holds a lock where the guard used to be, and
+// plants a link where it is now. The link is refused without following it (no
+// file appears at its target), named in the log, and the server keeps running
+// with local counters; once the link is gone, the server provides the counters
+// although the other account still holds its lock, and that account can
+// neither open nor take the server's guard.
+TEST_F(AccountBoundaries, AnotherAccountCannotHoldOrRedirectTheGuard) {
+    const std::string guard =
+        "/dev/shm/" + sandbox_.shm + "Tessaloquin_mt.u" + std::to_string(kServer);
+    const std::string target = sandbox_.dir.File("target");
+    ASSERT_EQ(mkdir(target.c_str(), 0777), 0);
+    tq::test::Pipe holding, release;
+    const pid_t holder = As(kOther, [&] {
+        const int fd = open((guard + ".lock").c_str(), O_RDONLY | O_CREAT, 0644);
+        if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+            symlink(target.c_str(), guard.c_str()) != 0)
+            return 1;
+        holding.Say();
+        release.Wait();
+        return 0;
+    });
+    ASSERT_EQ(holding.Hear(), '.');
+
+    EXPECT_EQ(RunAs(kServer,
+                    [] {
+                        Statistics()->Enable();
+                        Statistics()->IncCommits();
+                        return !Statistics()->IsEnabled() && Statistics()->Value(102) == 1 ? 0 : 1;
+                    }),
+              0);
+    EXPECT_TRUE(fs::is_empty(target));
+    EXPECT_NE(tq::test::ReadFile(events_).find(guard + " belongs to uid " + std::to_string(kOther)),
+              std::string::npos);
+
+    ASSERT_EQ(unlink(guard.c_str()), 0);
+    tq::test::Pipe enabled;
+    const pid_t server = StartServer(&enabled);
+    EXPECT_EQ(enabled.Hear(), 'e');
+    EXPECT_EQ(MonitorSeesCommitsRise(), 0);
+    EXPECT_EQ(RunAs(kOther,
+                    [&] {
+                        return open((guard + "/lock").c_str(), O_RDONLY) < 0 && errno == EACCES &&
+                                       mkdir(guard.c_str(), 0777) != 0
+                                   ? 0
+                                   : 1;
+                    }),
+              0);
+    Stop(server);
+    release.Release();
+    EXPECT_EQ(WaitChild(holder), 0);
 }
 
 // Writer w's value at step i, tagged with both so that a reader can tell a whole

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <grp.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +33,11 @@ int WaitChild(pid_t child) {
 
 int RunInChild(const std::function<int()>& body) {
     return WaitChild(StartChild(body));
+}
+
+bool BecomeAccount(uid_t uid) {
+    return setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 &&
+           setresuid(uid, uid, uid) == 0;
 }
 
 Pipe::Pipe() {

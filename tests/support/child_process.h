@@ -14,6 +14,10 @@ pid_t StartChild(const std::function<int()>& body);
 int WaitChild(pid_t child);
 // StartChild and WaitChild in one.
 int RunInChild(const std::function<int()>& body);
+// Makes this process (a child) run as the account uid, group uid, no
+// supplementary groups; numeric ids need no passwd entry. false when it may
+// not (the test is not root).
+bool BecomeAccount(uid_t uid);
 
 // A one-way signal between processes: the child says a byte, the parent waits.
 // Hear gives '\0' at the end or after two minutes, so that a child that dies

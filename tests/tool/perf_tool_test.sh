@@ -39,8 +39,15 @@ rc=0; "$tqbs" demo --seconds 1 2>"$work/err" || rc=$?
 grep -q "The instance of Tessaloquin performance counters already exist" "$work/events" \
     || fail "no log entry for the second provider"
 
+# Links planted at the file and where a fixed temporary name would be are
+# replaced or left alone, never followed.
+echo keep >"$work/victim"
+ln -s "$work/victim" "$work/tq.prom"
+ln -s "$work/victim" "$work/tq.prom.tmp"
 "$tqbs" perf monitor --count 2 --interval 1 --prometheus "$work/tq.prom" >"$work/out" \
     || fail "monitor"
+[ "$(cat "$work/victim")" = keep ] && [ ! -L "$work/tq.prom" ] || fail "a planted link was followed"
+[ -z "$(find "$work" -name '.tq.prom.*')" ] || fail "temporary file left"
 cat "$work/out"
 [ "$(wc -l <"$work/out")" -eq 2 ] || fail "not one line per sample"
 grep -q "Commits/sec=" "$work/out" || fail "no Commits/sec"
@@ -50,10 +57,26 @@ grep -q "^# HELP tessaloquin_commits_total The number of transaction commit" "$w
 grep -q "^# TYPE tessaloquin_commits_total counter" "$work/tq.prom" || fail "no counter TYPE"
 grep -q "^# TYPE tessaloquin_clients gauge" "$work/tq.prom" || fail "no gauge TYPE"
 grep -Eq "^tessaloquin_up 1$" "$work/tq.prom" || fail "not up"
-[ ! -e "$work/tq.prom.tmp" ] || fail "temporary file left"
 
+rc=0; "$tqbs" perf cleanup 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "provides the counters" "$work/err" || fail "cleanup beside a server: $rc"
 kill "$demo"; wait "$demo" || true; demo=
 "$tqbs" perf monitor --count 1 --interval 0.1 | grep -q "no provider" || fail "provider gone"
+"$tqbs" perf status | grep -q "block: .*(stale" || fail "status does not call the block stale"
+"$tqbs" perf cleanup | grep -q "Tessaloquin_Performance" || fail "cleanup removed no block"
+"$tqbs" perf status | grep -q "block: *none" || fail "a block after cleanup"
+
+# A monitor keeps working across a cleanup: it follows the next server's block.
+"$tqbs" perf monitor --count 8 --interval 0.5 >"$work/across" &
+monitor=$!
+"$tqbs" demo --seconds 1 >/dev/null 2>&1 || fail "first server"
+"$tqbs" perf cleanup >/dev/null || fail "cleanup between servers"
+"$tqbs" demo --seconds 4 >/dev/null 2>&1 &
+demo=$!
+wait "$monitor" || fail "monitor across a cleanup"
+tail -n 1 "$work/across" | grep -Eq "Commits/sec=([1-9][0-9]*\.[0-9]|0\.[1-9])" \
+    || fail "the monitor did not follow the new block: $(tail -n 1 "$work/across")"
+kill "$demo"; wait "$demo" || true; demo=
 "$tqbs" perf uninstall >/dev/null || fail "uninstall"
 rc=0; "$tqbs" perf status >/dev/null || rc=$?
 [ "$rc" -eq 1 ] || fail "status after uninstall: $rc"
