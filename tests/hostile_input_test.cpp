@@ -388,10 +388,19 @@ TEST_F(HostilePerf, CounterTextsWithHostileNamesAndStoredRanges) {
     EXPECT_TRUE(text.Intact());
 
     const std::string longName(4096, 'a');
+    KvPerfObjects objects;
     for (const char* app : {"", "../Tessaloquin", longName.c_str()}) {
         EXPECT_EQ(KvQueryPerfExtension(app, &extension), -1) << app;
         EXPECT_EQ(KvUnloadPerfCounterTextStrings(("x " + std::string(app)).c_str(), 1), ENOENT);
+        // Names that could leave /dev/shm or overflow a path find and remove nothing.
+        EXPECT_EQ(KvQueryPerfObjects(app, &objects), 0);
+        EXPECT_EQ(objects.block, 0);
+        EXPECT_LE(KvRemoveStalePerfObjects(app, text.chars(), 1), 0);
+        EXPECT_TRUE(text.Intact());
     }
+    EXPECT_EQ(KvQueryPerfObjects(nullptr, &objects) + KvQueryPerfObjects("Tessaloquin", nullptr) +
+                  KvRemoveStalePerfObjects(nullptr, nullptr, 0),
+              -3);
     for (const char* line : {static_cast<const char*>(nullptr), "", "x \"open"}) {
         EXPECT_EQ(KvLoadPerfCounterTextStrings(line, 1), ENOENT) << (line ? line : "null");
         EXPECT_EQ(KvUnloadPerfCounterTextStrings(line, 1), ENOENT);
