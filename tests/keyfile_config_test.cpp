@@ -69,8 +69,11 @@ TEST(KeyFileConfig, LongStringsAreCutAndBadInputIsRefused) {
     EXPECT_EQ(config.LoadText("[unclosed\n"), 1);
     EXPECT_EQ(config.GetString("long", &buffer, path), 0);
 
-    EXPECT_EQ(config.LoadFile("/nonexistent/tq.conf"), ENOENT);
+    // A missing file and a directory are errors that keep the old contents too.
     tq::test::TempDir dir;
+    EXPECT_EQ(config.LoadFile("/nonexistent/tq.conf"), ENOENT);
+    EXPECT_EQ(config.LoadFile(dir.path().c_str()), EISDIR);
+    EXPECT_EQ(config.GetString("long", &buffer, path), 0);
     tq::test::WriteFile(dir.File("tq.conf"), "[servers/kvserver]\ndisableWin32PriorityBoost=1\n");
     ASSERT_EQ(config.LoadFile(dir.File("tq.conf").c_str()), 0);
     const char* servers[] = {"servers", "kvserver", nullptr};

@@ -209,7 +209,7 @@ TEST_F(KvErrorTest, OneRegistrationSlot) {
 
     EXPECT_EQ(list().SetModuleErrorCallback(nullptr, -8000, -8999), 0);
     EXPECT_EQ(list().SetModuleErrorCallback(nullptr, -8000, -8999), -2002);
-    EXPECT_EQ(list().SetModuleErrorCallback(nullptr, 0, 0), -2002);  // nothing to remove
+    EXPECT_EQ(list().SetModuleErrorCallback(nullptr, 0, 0), 0);  // the free slot's own range
     EXPECT_STREQ(KvError(nullptr, nullptr, -8400, 1), "unknown error");
     upper_ = lower_ = 0;
     Register(OtherText, -7000, -8000);  // the range that met the old one

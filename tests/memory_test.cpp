@@ -98,11 +98,21 @@ TEST_F(MemoryTest, ForwardingNewHandlerAsksTheMemoryHandler) {
         EXPECT_EQ(g_handlerCalls.size(), 1u);
     }
 #endif
-    // A handler of the caller's own is installed as it is.
-    std::new_handler own = [] {};
-    EXPECT_EQ(KvSetOurNewHandler(reinterpret_cast<void*>(own)),
-              reinterpret_cast<void*>(forwarding));
-    EXPECT_EQ(std::get_new_handler(), own);
+    // A handler of the caller's own has the memory handler's shape: asked with
+    // 0, it asks for another attempt, then gives up, which ends in bad_alloc
+    // rather than in endless asking.
+    static std::vector<size_t> ownCalls;
+    int (*own)(size_t) = [](size_t size) {
+        ownCalls.push_back(size);
+        return ownCalls.size() == 1 ? 1 : 0;
+    };
+    EXPECT_EQ(KvSetOurNewHandler(reinterpret_cast<void*>(own)), nullptr);  // the library's
+    std::new_handler installed = std::get_new_handler();
+    installed();
+    EXPECT_THROW(installed(), std::bad_alloc);
+    EXPECT_EQ(ownCalls, (std::vector<size_t>{0, 0}));
+    EXPECT_EQ(KvSetOurNewHandler(nullptr), reinterpret_cast<void*>(own));  // given back as given
+    EXPECT_EQ(std::get_new_handler(), forwarding);
     std::set_new_handler(reinterpret_cast<std::new_handler>(previous));
 }
 

@@ -134,9 +134,14 @@ KVBASICS_API KvMemoryHandler mmKvSetHandler(KvMemoryHandler handler);
 /// Calls the current memory handler with size and returns its result.
 KVBASICS_API int KvCallMemoryHandler(unsigned long long size);
 
-/// Installs a new-handler for operator new: handler (a void (*)()) when not
-/// null, else the library's handler, which forwards to the memory handler.
-/// Returns the new-handler it replaces.
+/// Installs a new-handler for operator new. handler, when not null, is an
+/// `int (*)(size_t)` like the memory handler: operator new calls it with 0 (it
+/// names no size) when it runs short; non-zero asks for another attempt, 0
+/// gives up, and operator new throws std::bad_alloc. Null installs the
+/// library's handler, which asks the memory handler the same way. Returns what
+/// it replaces in the shape it takes back: a handler given earlier, null for
+/// the library's own, or the runtime's new-handler (a `void (*)()`, to be given
+/// back to std::set_new_handler, not to this function).
 KVBASICS_API void* KvSetOurNewHandler(void* handler);
 
 /// The memory-check hook: forwards argument to the function named by the

@@ -3,11 +3,10 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -108,11 +107,18 @@ KvKeyFileConfig::~KvKeyFileConfig() {
 }
 
 int KvKeyFileConfig::LoadFile(const char* path) {
-    std::ifstream in(path != nullptr ? path : "", std::ios::binary);
-    if (!in) return errno != 0 ? errno : ENOENT;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return LoadText(text.str().c_str());
+    errno = 0;
+    FILE* file = std::fopen(path != nullptr ? path : "", "rb");
+    if (file == nullptr) return errno != 0 ? errno : ENOENT;
+    std::string text;
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, got);
+    // A directory opens but cannot be read: an error, and the configuration
+    // stays as it was, like for any other read error.
+    const int error = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
+    std::fclose(file);
+    return error != 0 ? error : LoadText(text.c_str());
 }
 
 int KvKeyFileConfig::LoadText(const char* text) {

@@ -124,11 +124,9 @@ int KvModuleErrorCallbackList::SetModuleErrorCallback(Callback newCallback, int 
                                                       int newLower) {
     if (newUpper < newLower) return kInvalidParameter;
     if (newCallback == nullptr) {
-        // Removal of exactly the registered range; with the slot free there is
-        // nothing to remove.
-        if (callback == nullptr || upper != newUpper || lower != newLower) {
-            return kInvalidParameter;
-        }
+        // Removal of exactly the registered range; the free slot's range is
+        // 0 to 0, so removing that range from it succeeds and changes nothing.
+        if (upper != newUpper || lower != newLower) return kInvalidParameter;
         callback = nullptr;
         upper = 0;
         lower = 0;

@@ -38,6 +38,17 @@ void ForwardingNewHandler() {
     if (g_memoryHandler(0) == 0) throw std::bad_alloc();
 }
 
+// A caller's handler has the memory handler's shape, int (*)(size_t), and the
+// same meaning; operator new's handler returns nothing, so this one turns its
+// 0 into std::bad_alloc (the runtime would otherwise ask again without end).
+using CallerNewHandler = int (*)(size_t);
+CallerNewHandler g_callerNewHandler = nullptr;
+
+void CallerForwardingNewHandler() {
+    const CallerNewHandler handler = g_callerNewHandler;
+    if (handler == nullptr || handler(0) == 0) throw std::bad_alloc();
+}
+
 template <typename CallHandler>
 int Resize(void** block, size_t size, CallHandler callHandler) {
     if (size == 0) {
@@ -77,9 +88,14 @@ int KvCallMemoryHandler(unsigned long long size) {
 }
 
 void* KvSetOurNewHandler(void* handler) {
-    std::new_handler installed =
-        handler != nullptr ? reinterpret_cast<std::new_handler>(handler) : ForwardingNewHandler;
-    g_previousNewHandler = std::set_new_handler(installed);
+    const CallerNewHandler previousCaller = g_callerNewHandler;
+    g_callerNewHandler = reinterpret_cast<CallerNewHandler>(handler);
+    g_previousNewHandler = std::set_new_handler(handler != nullptr ? CallerForwardingNewHandler
+                                                                   : ForwardingNewHandler);
     g_newMode = 1;
+    // What it replaced, in the shape this function takes it back.
+    if (g_previousNewHandler == CallerForwardingNewHandler)
+        return reinterpret_cast<void*>(previousCaller);
+    if (g_previousNewHandler == ForwardingNewHandler) return nullptr;
     return reinterpret_cast<void*>(g_previousNewHandler);
 }

@@ -110,7 +110,8 @@ bool ParseObjects(const unsigned char* data, size_t bytes, uint32_t numObjects,
 std::string CounterText(uint32_t index, bool help) {
     char text[1024];
     if (KvQueryPerfCounterText(index, help ? 1 : 0, text, sizeof text) != 0) {
-        return "#" + std::to_string(index);
+        std::string unknown = "#";  // (not "#" + ...: gcc 12 warns falsely on that)
+        return unknown += std::to_string(index);
     }
     std::string out = text;
     while (!out.empty() && out.back() == ' ')

@@ -237,7 +237,8 @@ private:
                 row.rate = IsRate(counter.type);
                 row.metric = MetricName(row.name, row.rate);
                 if (!metrics.insert(row.metric).second) {
-                    row.metric += "_" + std::to_string(counter.nameIndex);
+                    row.metric += '_';
+                    row.metric += std::to_string(counter.nameIndex);
                     metrics.insert(row.metric);
                 }
                 row.help = perf::CounterText(counter.helpIndex, true);

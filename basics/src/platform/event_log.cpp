@@ -207,7 +207,9 @@ bool ReportToSystemLog(const EventSource& source, EventType type, const char* id
     // <PRI>Mmm dd hh:mm:ss IDENT[PID]: MESSAGE in local time, as syslog(3)
     // writes it; without the time when the clock cannot be read, the daemon
     // then stamps the line itself.
-    std::string line = "<" + std::to_string(LOG_USER | severity) + ">";
+    std::string line = "<";  // (appended piecewise: gcc 12 warns falsely on "<" + ...)
+    line += std::to_string(LOG_USER | severity);
+    line += '>';
     static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     RealTime now;
