@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <random>
 #include <typeinfo>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "kvbasics.h"
+#include "platform/heap.h"
 
 namespace {
 
@@ -230,7 +232,8 @@ TYPED_TEST(ArrayKinds, RandomOperationsMatchAVector) {
         source.Put(reinterpret_cast<unsigned char*>(&item), k * 8, 8);
     }
     {
-        std::unique_ptr<List> list(new List(sizeof(Item)));
+        std::unique_ptr<List> list(new (std::nothrow) List(sizeof(Item)));
+        ASSERT_NE(list, nullptr);
         if (sortList) list->SetCompareFunction(CompareKeys);
         std::vector<Item> model;
         uint32_t capacity = 0;
@@ -398,6 +401,12 @@ TEST(KvArrayTest, ImportPtrElementAndCopyEdges) {
     } unknown;
     EXPECT_EQ(target.Copy(&unknown), -506);
     EXPECT_EQ(target.GetCount(), 2u);
+
+    // A refused list from the nothrow form is null; the default memory
+    // handler, which ends in a fatal exception, is not called.
+    tq::platform::HeapFailAfter(1);
+    EXPECT_EQ(new (std::nothrow) SortList(4, CompareKeys), nullptr);
+    tq::platform::HeapFailAfter(0);
 }
 
 // A sorted run at the front sends the quicksort down one element at a time:

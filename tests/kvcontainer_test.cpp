@@ -28,15 +28,17 @@ int CountingCompare(KvCompareArgs* a) {
     return 0;
 }
 
-// A base iterator standing on one caller-held int.
+// A base iterator standing on one caller-held int (GetEntry fails with a
+// negative entryStatus).
 class Fixed : public KvVIterator {
 public:
     Fixed(KvVContainer* c, int v) : KvVIterator(nullptr, c), value(v) { status = 0; }
     const void* GetEntry(int& s, KvVParameter*) const override {
-        s = status;
-        return status < 0 ? nullptr : &value;
+        s = status < 0 ? status : entryStatus;
+        return s < 0 ? nullptr : &value;
     }
     int value;
+    int entryStatus = 0;
 };
 
 // An iterator is placed before the first entry when given a container.
@@ -65,8 +67,15 @@ TEST(ContainerFramework, EntryPartsAndCompareElement) {
     EXPECT_EQ(element, &it.value);
     EXPECT_EQ(key, &it.value);
     EXPECT_EQ(flags, 1u);
-    c.SetFlagsFunction(nullptr);
+    // No element, whatever GetEntry's reason, or no table function: -2999.
     int st;
+    it.entryStatus = KvCONT_CHANGED;  // GetKey: in the compare below
+    EXPECT_EQ(it.GetDat(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(it.GetFlags(st, nullptr), 0u);
+    EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+    it.entryStatus = 0;
+    c.SetFlagsFunction(nullptr);
     EXPECT_EQ(it.GetFlags(st, nullptr), 0u);
     EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
     EXPECT_EQ(it.GetDat(st, nullptr), nullptr);
@@ -88,6 +97,10 @@ TEST(ContainerFramework, EntryPartsAndCompareElement) {
     other.status = KvCONT_AFTER_LAST;
     EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr),
               KvCONT_AFTER_LAST);
+    other.status = 0;
+    other.entryStatus = KvCONT_CHANGED;  // positioned, but without an element
+    EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_NOT_IMPLEMENTED);
     EXPECT_EQ(g_calls, 0);
 }
 

@@ -53,26 +53,28 @@ TEST(OneEntryTest, SourceOfTreeSearchInsertionAndDeletion) {
     EXPECT_EQ(tree.DeleteElement(&source, nullptr, 0, nullptr), KvCONT_MISSING);
     EXPECT_EQ(tree.count, 3u);
 
-    // Moves: behind, back on, before the entry; off it a source is refused.
+    // Moves: behind and back on the entry; off it a source is refused.
     EXPECT_EQ(source.Next(), KvCONT_AFTER_LAST);
     EXPECT_EQ(tree.InsertElement(&source, nullptr, 0, nullptr), KvCONT_AFTER_LAST);
     EXPECT_EQ(source.Prior(), 0);
-    EXPECT_EQ(source.Prior(), KvCONT_BEFORE_FIRST);
-    EXPECT_EQ(source.Next(), 0);
     one.SetEntry(&key, &dat, 0x55);
     EXPECT_EQ(source.GetFlags(st, nullptr), 0x55u);
     EXPECT_EQ(source.GetDat(st, nullptr), &dat);
     EXPECT_EQ(one.SearchElement(&source, nullptr, 0, nullptr, &source), KvCONT_MISSING);
     EXPECT_EQ(source.status, KvCONT_AFTER_LAST);
-    // Empty: nothing to stand on either way, and no entry to hand out.
+    // Empty: First and Last find nothing, Next and Prior step onto the entry
+    // without looking, so a key set afterwards is read.
     one.SetKey(nullptr);
     EXPECT_EQ(source.First(), KvCONT_BEFORE_FIRST);
-    EXPECT_EQ(source.Next(), KvCONT_AFTER_LAST);
-    EXPECT_EQ(source.Last(), KvCONT_AFTER_LAST);
-    EXPECT_EQ(source.Prior(), KvCONT_BEFORE_FIRST);
-    source.status = 0;
+    EXPECT_EQ(source.Next(), 0);
     EXPECT_EQ(source.GetKey(st, nullptr), nullptr);
     EXPECT_EQ(st, KvCONT_NO_POSITION);
+    EXPECT_EQ(source.Prior(), KvCONT_BEFORE_FIRST);
+    EXPECT_EQ(source.Last(), KvCONT_AFTER_LAST);
+    EXPECT_EQ(source.Prior(), 0);
+    one.SetKey(&key);
+    EXPECT_EQ(source.GetKey(st, nullptr), &key);
+    EXPECT_EQ(st, 0);
 }
 
 }  // namespace

@@ -53,7 +53,8 @@ TEST_F(RBTreeTest, AscendingAppendsAndClearedTreeReusesItsMemory) {
 }
 
 // The model run covers the neighbour searches; these are the edges it does
-// not reach: an exhausted continuation and searches without a container.
+// not reach: an exhausted continuation and result iterators that are not the
+// tree's own.
 TEST_F(RBTreeTest, ExhaustedContinuationAndForeignIterators) {
     Tree tree(0);
     Probe probe;
@@ -72,6 +73,16 @@ TEST_F(RBTreeTest, ExhaustedContinuationAndForeignIterators) {
     Tree other(0);
     It foreign(&other);
     EXPECT_EQ(tree.SearchElement(&probe, nullptr, 0, nullptr, &foreign), KvCONT_NO_CONTAINER);
+    // Another class answering the tree's type code, on the heap, so that a
+    // path written into it would be caught.
+    struct Impostor : KvVIterator {
+        using KvVIterator::KvVIterator;
+        unsigned short GetType() const override { return KvCONT_TYPE_RBTREE; }
+    };
+    auto impostor = std::make_unique<Impostor>(nullptr, &tree);
+    EXPECT_EQ(tree.SearchElement(&probe, nullptr, 0, nullptr, impostor.get()),
+              KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(impostor->status, KvCONT_BEFORE_FIRST);
 }
 
 TEST_F(RBTreeTest, CheckTreeReportsEachViolation) {
@@ -139,6 +150,21 @@ TEST_F(RBTreeTest, IteratorStatusTransitionsAndCopies) {
     EXPECT_EQ(st, KvCONT_CHANGED);
     EXPECT_EQ(it.DeleteElement(0, nullptr), KvCONT_CHANGED);
     EXPECT_EQ(tree.count, 4u);
+
+    // Rebound through the base class to containers that are no trees, before
+    // the first entry or on one: nothing moves, reads or changes.
+    KvOneEntryContainer one(&probe.elem);
+    const KvOneEntryIterator onOne(&one, nullptr);
+    KvVIterator& base = it;
+    base = &plain;
+    for (int round = 0; round < 2; ++round, base = onOne) {
+        const int32_t status = it.status;
+        for (int r : {it.First(), it.Next(), it.Prior(), it.Last(), it.DeleteElement(0, nullptr)})
+            EXPECT_EQ(r, KvCONT_NOT_IMPLEMENTED);
+        EXPECT_EQ(it.GetElement(st, nullptr), nullptr);
+        EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+        EXPECT_EQ(it.status, status);
+    }
     it.Destroy();
     EXPECT_EQ(it.First(), KvCONT_NO_CONTAINER);
     EXPECT_EQ(it.Next(), KvCONT_NO_CONTAINER);

@@ -140,13 +140,22 @@ TEST(MemFile, CopyDeleteAndInitializeAgainstAModel) {
         };
         ASSERT_EQ(f.Copy(dst, src, length), length);
         ASSERT_NO_FATAL_FAILURE(expectModel());
-        const unsigned offset = random() % model.size();
+        // The offset may be the logical end; the file shrinks by the growth policy.
+        const unsigned offset = random() % (model.size() + 1);
         const unsigned count = random() % (model.size() - offset + 1);
-        f.Delete(offset, count);
+        GrowthModel shrunk{f.GetSegmentCount(), f.GetLogicalSize(), f.GetSegmentShift(), 3};
+        shrunk.SizeSet(f.GetLogicalSize() - int(count));
+        EXPECT_EQ(f.Delete(offset, count), 0);
         model.erase(offset, count);
         ASSERT_NO_FATAL_FAILURE(expectModel());
+        ASSERT_EQ(Of(f), (Geometry{int(shrunk.count), shrunk.shift}));
     }
-    MemFile f;
+    MemFile f(4000);  // 4 segments of 1024
+    f.SetLogicalSize(4);
+    f.Delete(5, 0);  // beyond the end: nothing happens
+    EXPECT_EQ(Of(f), (Geometry{4, 10}));
+    f.Delete(4, 0);
+    EXPECT_EQ(Of(f), (Geometry{1, 10}));
     Fill(f, "0123456789");
     f.InitializeWith('z', 7);
     EXPECT_EQ(Text(f), "0123456zzz");
@@ -183,6 +192,11 @@ TEST(MemFile, CrossFileCopiesAndAssignment) {
     EXPECT_EQ(std::memcmp(c.GetBuffer() + 2, "world", 5), 0);
 
     MemFile copy(a);
+    EXPECT_EQ(Text(copy), "hello world");
+    copy.Seek(4, 0, nullptr);
+    MemFile& same = copy;
+    copy = same;
+    EXPECT_EQ(copy.GetPosition(), 0);
     EXPECT_EQ(Text(copy), "hello world");
     MemFile empty;
     copy = empty;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "kvexport.h"
 #include "memfile.h"
@@ -239,10 +240,15 @@ public:
     /// returns goes back there with delete. A refused block calls the memory
     /// handler once, then throws std::bad_alloc.
     static void* operator new(size_t size);
+    /// As above, but a refused block gives null, without the memory handler
+    /// (whose default ends the process) and without an exception.
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
     /// Placement new: builds the list at place.
     static void* operator new(size_t, void* place) noexcept { return place; }
     /// Gives the list's memory back to the library's heap.
     static void operator delete(void* block) noexcept;
+    /// The same, for a list whose nothrow construction threw.
+    static void operator delete(void* block, const std::nothrow_t&) noexcept;
     /// Placement delete: nothing to give back.
     static void operator delete(void*, void*) noexcept {}
 

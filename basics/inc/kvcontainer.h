@@ -264,12 +264,14 @@ public:
                               const void** dat, unsigned int* flags, KvVParameter* parameter) const;
     /// The current element, with status set; null off an entry.
     virtual const void* GetElement(int& status, KvVParameter* parameter) const;
-    /// The current element's key through KeyFunction; null off an entry.
+    /// The current element's key through KeyFunction; null with -2999 when
+    /// there is no element (whatever GetEntry said) or no KeyFunction.
     virtual const void* GetKey(int& status, KvVParameter* parameter) const;
     /// The current element's data part through DatFunction; null with
-    /// KvCONT_NO_DAT when it has none.
+    /// KvCONT_NO_DAT when it has none, with -2999 as GetKey.
     virtual const void* GetDat(int& status, KvVParameter* parameter) const;
-    /// The current element's flags through FlagsFunction; 0 off an entry.
+    /// The current element's flags through FlagsFunction; 0 with -2999 as
+    /// GetKey.
     virtual unsigned int GetFlags(int& status, KvVParameter* parameter) const;
 
     KvVContainer* container;                   ///< the container walked, or null
@@ -476,7 +478,7 @@ public:
     /// is equal: result stands on the neighbour asked for by KvCONT_OR_LOWER
     /// or KvCONT_OR_HIGHER (before the first or behind the last entry when
     /// there is none), else on no position. result, when given, must be a
-    /// KvRBTreeIterator of this tree: -2999 for another type, -520 for another
+    /// KvRBTreeIterator of this tree: -2999 for another class, -520 for another
     /// container.
     int SearchElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
                       KvVParameter* p2, KvVIterator* result) override;
@@ -556,7 +558,9 @@ private:
 
 /// The cursor of KvRBTree. It carries the path from the root to its node and a
 /// snapshot of the tree's change count, and refuses to move or read once the
-/// tree was changed by anybody else (KvCONT_CHANGED).
+/// tree was changed by anybody else (KvCONT_CHANGED). Bound (through the base
+/// class) to a container that is not a KvRBTree, every move and read returns
+/// -2999 and changes nothing.
 class KVBASICS_API KvRBTreeIterator : public KvVIterator, protected KvRBTreeNodeStack {
 public:
     /// Before the first entry of tree (KvCONT_NO_CONTAINER when null).
@@ -599,7 +603,6 @@ protected:
 
 private:
     friend class KvRBTree;
-    KvRBTree* Tree() const { return static_cast<KvRBTree*>(container); }
     // First (last false) or Last (last true).
     int StandAtEnd(bool last);
 };
@@ -657,8 +660,9 @@ public:
     KvRBTree1Node* SearchNode(const void* key, KvRBTree1NodeStack& stack, int& result) const;
     /// Adds the key where the SearchNode that returned null for it left stack
     /// and result. Null, with the tree unchanged, when no memory is available,
-    /// the path does not end at a free place of this tree, or the tree holds
-    /// 2^31 - 1 nodes already (the most a path of 63 nodes can serve).
+    /// the path no longer leads from the root to a free place of this tree
+    /// (another node was added since), or the tree holds 2^31 - 1 nodes
+    /// already (the most a path of 63 nodes can serve).
     KvRBTree1Node* AddNode(const void* key, KvRBTree1NodeStack& stack, int result);
     /// Empties the tree; the node memory stays in the cache for reuse and no
     /// element is visited.
@@ -754,9 +758,9 @@ public:
     /// Points the container at a key (null: empty); dat and flags stay.
     void SetKey(const void* key);
     /// Points the container at a data part (null: none).
-    void SetDat(const void* dat) { this->dat = dat; }
+    void SetDat(const void* newDat) { dat = newDat; }
     /// Sets the entry's flags.
-    void SetEntryFlags(unsigned int entryFlags) { this->entryFlags = entryFlags; }
+    void SetEntryFlags(unsigned int newFlags) { entryFlags = newFlags; }
 
     const void* Key() const { return key; }             ///< the key, null when empty
     const void* Dat() const { return dat; }             ///< the data part, or null
@@ -785,11 +789,12 @@ public:
     unsigned short GetType() const override;
     /// 0 when a key is set, else KvCONT_BEFORE_FIRST.
     int First() override;
-    /// From before the entry onto it, from the entry behind it; other
-    /// positions stay.
+    /// From before the entry onto it (also while no key is set, so that a
+    /// key set afterwards is read), from the entry behind it; other positions
+    /// stay.
     int Next() override;
-    /// From behind the entry onto it, from the entry before it; other
-    /// positions stay.
+    /// From behind the entry onto it (as Next, whether a key is set or not),
+    /// from the entry before it; other positions stay.
     int Prior() override;
     /// 0 when a key is set, else KvCONT_AFTER_LAST.
     int Last() override;

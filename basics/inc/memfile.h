@@ -326,13 +326,13 @@ enum KvRawBufferBehavior : int32_t {
 };
 
 /// A pointer-and-length pair that copies, borrows or adopts its memory. A block
-/// the heap refuses leaves the buffer empty (null, length 0) after the memory
-/// handler was called once.
+/// the heap refuses leaves the buffer empty (null, length 0); the memory
+/// handler is not called, and nothing throws.
 class KVBASICS_API KvRawBuffer {
 public:
     /// A buffer over len bytes at data, copied, borrowed or adopted as
-    /// behaviour says; null data or length 0 give an empty buffer (an adopted
-    /// block is then freed at once).
+    /// behaviour says; null data or length 0 give an empty buffer, which
+    /// leaves data to the caller whatever the behaviour.
     KvRawBuffer(void* data, unsigned int len, KvRawBufferBehavior behaviour);
     /// An owning buffer copies other's bytes; a borrowing one borrows them too.
     KvRawBuffer(const KvRawBuffer& other);

@@ -256,13 +256,12 @@ const void* KvVIterator::GetElement(int& status, KvVParameter* parameter) const 
     return element;
 }
 
+// Without an element (whatever kept GetEntry from giving one: off an entry, a
+// changed container) or without the table function, GetKey, GetDat and
+// GetFlags answer -2999.
 const void* KvVIterator::GetKey(int& status, KvVParameter* parameter) const {
     const void* element = GetElement(status, parameter);
-    if (element == nullptr) {
-        if (status >= 0) status = KvCONT_NOT_IMPLEMENTED;
-        return nullptr;
-    }
-    if (container->KeyFunction == nullptr) {
+    if (element == nullptr || container->KeyFunction == nullptr) {
         status = KvCONT_NOT_IMPLEMENTED;
         return nullptr;
     }
@@ -271,11 +270,7 @@ const void* KvVIterator::GetKey(int& status, KvVParameter* parameter) const {
 
 const void* KvVIterator::GetDat(int& status, KvVParameter* parameter) const {
     const void* element = GetElement(status, parameter);
-    if (element == nullptr) {
-        if (status >= 0) status = KvCONT_NOT_IMPLEMENTED;
-        return nullptr;
-    }
-    if (container->DatFunction == nullptr) {
+    if (element == nullptr || container->DatFunction == nullptr) {
         status = KvCONT_NOT_IMPLEMENTED;
         return nullptr;
     }
@@ -284,11 +279,7 @@ const void* KvVIterator::GetDat(int& status, KvVParameter* parameter) const {
 
 unsigned int KvVIterator::GetFlags(int& status, KvVParameter* parameter) const {
     const void* element = GetElement(status, parameter);
-    if (element == nullptr) {
-        if (status >= 0) status = KvCONT_NOT_IMPLEMENTED;
-        return 0;
-    }
-    if (container->FlagsFunction == nullptr) {
+    if (element == nullptr || container->FlagsFunction == nullptr) {
         status = KvCONT_NOT_IMPLEMENTED;
         return 0;
     }

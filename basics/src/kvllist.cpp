@@ -45,7 +45,17 @@ void* KvLList::operator new(size_t size) {
     return block;
 }
 
+// The caller asked to be told by null: the memory handler may throw, which a
+// noexcept function cannot pass on.
+void* KvLList::operator new(size_t size, const std::nothrow_t&) noexcept {
+    return tq::platform::HeapAllocate(size);
+}
+
 void KvLList::operator delete(void* block) noexcept {
+    tq::platform::HeapFree(block);
+}
+
+void KvLList::operator delete(void* block, const std::nothrow_t&) noexcept {
     tq::platform::HeapFree(block);
 }
 
@@ -285,16 +295,14 @@ int KvLList::Import(uint32_t n, MemFile* source) {
 }
 
 KvLList* KvLList::CreateCopyAndClear() {
+    // The new list has no storage yet; it takes this one's by exchange.
     const bool sorted = dynamic_cast<SortList*>(this) != nullptr;
-    const size_t size = sorted ? sizeof(SortList) : sizeof(KvLList);
-    void* place = tq::platform::HeapAllocate(size);
-    if (place == nullptr) {
-        KvCallMemoryHandler(size);
+    KvLList* copy = sorted ? new (std::nothrow) SortList(elementSize_, compare_, 0)
+                           : new (std::nothrow) KvLList(elementSize_, 0);
+    if (copy == nullptr) {
+        KvCallMemoryHandler(sorted ? sizeof(SortList) : sizeof(KvLList));
         return nullptr;
     }
-    // The new list has no storage yet; it takes this one's by exchange.
-    KvLList* copy = sorted ? ::new (place) SortList(elementSize_, compare_, 0)
-                           : ::new (place) KvLList(elementSize_, 0);
     copy->compare_ = compare_;
     copy->count_ = count_;
     copy->capacity_ = capacity_;

@@ -90,7 +90,9 @@ unsigned short KvOneEntryIterator::GetType() const {
 }
 
 // The status is the position: -521 before the entry, 0 on it, -522 behind
-// it. A step onto the entry of an empty container passes over it.
+// it. First and Last look for the key; Next and Prior step onto the entry
+// without looking, so that a caller may position first and set the key after
+// (GetEntry answers -523 while none is set).
 int KvOneEntryIterator::First() {
     const KvOneEntryContainer* own = Own();
     if (own == nullptr) return status = KvCONT_NO_CONTAINER;
@@ -104,10 +106,9 @@ int KvOneEntryIterator::Last() {
 }
 
 int KvOneEntryIterator::Next() {
-    const KvOneEntryContainer* own = Own();
-    if (own == nullptr) return status = KvCONT_NO_CONTAINER;
+    if (Own() == nullptr) return status = KvCONT_NO_CONTAINER;
     if (status == KvCONT_BEFORE_FIRST) {
-        status = own->Key() != nullptr ? 0 : KvCONT_AFTER_LAST;
+        status = 0;
     } else if (status == 0) {
         status = KvCONT_AFTER_LAST;
     }
@@ -115,10 +116,9 @@ int KvOneEntryIterator::Next() {
 }
 
 int KvOneEntryIterator::Prior() {
-    const KvOneEntryContainer* own = Own();
-    if (own == nullptr) return status = KvCONT_NO_CONTAINER;
+    if (Own() == nullptr) return status = KvCONT_NO_CONTAINER;
     if (status == KvCONT_AFTER_LAST) {
-        status = own->Key() != nullptr ? 0 : KvCONT_BEFORE_FIRST;
+        status = 0;
     } else if (status == 0) {
         status = KvCONT_BEFORE_FIRST;
     }

@@ -22,6 +22,30 @@ KvRBTree1Node* Tree1(Node* node) {
     return static_cast<KvRBTree1Node*>(node);
 }
 
+// Whether stack still leads from root to a free child slot on the side of
+// result. An insertion since the search may have rotated nodes off the path;
+// the fix-up would then climb through wrong parents. The nodes were just
+// visited, so the walk costs a few cached loads per level; it stops at the
+// first broken link, before reading a node that may have left the tree.
+bool LeadsToFreePlace(const Node* root, const KvRBTreeNodeStack& stack, int result) {
+    const uintptr_t offset =
+        reinterpret_cast<uintptr_t>(stack.top) - reinterpret_cast<uintptr_t>(stack.path);
+    if (offset % sizeof(Node*) != 0 || offset / sizeof(Node*) >= KvRBTreeNodeStack::kSlots) {
+        return false;
+    }
+    const size_t depth = offset / sizeof(Node*);
+    if (stack.path[0] != nullptr) return false;  // the sentinel the fix-up stops at
+    if (depth == 0) return root == nullptr;
+    if (result == 0 || root == nullptr || stack.path[1] != root) return false;
+    for (size_t i = 1; i < depth; ++i) {
+        const Node* parent = stack.path[i];
+        const Node* child = stack.path[i + 1];
+        if (child == nullptr || (Left(parent) != child && Right(parent) != child)) return false;
+    }
+    const Node* parent = stack.path[depth];
+    return (result > 0 ? Right(parent) : Left(parent)) == nullptr;
+}
+
 }  // namespace
 
 KvRBTree1::KvRBTree1() : KvRBTree1(0, 0) {}
@@ -37,13 +61,9 @@ KvRBTree1::KvRBTree1(unsigned int elementSize, unsigned int entriesPerBlock)
 KvRBTree1::~KvRBTree1() = default;
 
 KvRBTree1Node* KvRBTree1::AddNode(const void* key, KvRBTree1NodeStack& stack, int result) {
+    // The path must lead to a free place of this tree, not to an equal key.
+    if (!LeadsToFreePlace(root, stack, result) || count >= kMaxCount) return nullptr;
     KvRBTree1Node* parent = stack.TopNode();
-    // The path must end at a free place of this tree, not at an equal key.
-    if (parent == nullptr ? root != nullptr
-                          : result == 0 || (result > 0 ? Right(parent) : Left(parent)) != nullptr) {
-        return nullptr;
-    }
-    if (count >= kMaxCount) return nullptr;
     auto* node = static_cast<KvRBTree1Node*>(cache.GetEntry());
     if (node == nullptr) return nullptr;
     node->left = kRed;

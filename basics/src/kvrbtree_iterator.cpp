@@ -1,11 +1,32 @@
 // The cursor of the red-black tree: it walks its own path from the root.
 #include <algorithm>
 #include <new>
+#include <typeinfo>
 
 #include "kvcontainer.h"
 #include "rbtree_core.h"
 
 using namespace tq::rb;
+
+namespace {
+
+// The tree the iterator walks, or null when it is bound to none or to another
+// class of container (the base class lets anybody rebind it). The tree class
+// itself costs one compare; a class derived from it takes the cast.
+KvRBTree* TreeOf(KvVContainer* container) {
+    if (container == nullptr) return nullptr;
+    if (&typeid(*container) == &typeid(KvRBTree)) return static_cast<KvRBTree*>(container);
+    return dynamic_cast<KvRBTree*>(container);
+}
+
+// What a move answers without a tree: unbound it stands at -520; bound to
+// another container it answers -2999 and changes nothing.
+int WithoutTree(KvVIterator& iterator) {
+    if (iterator.container != nullptr) return KvCONT_NOT_IMPLEMENTED;
+    return iterator.status = KvCONT_NO_CONTAINER;
+}
+
+}  // namespace
 
 KvRBTreeIterator::KvRBTreeIterator(KvRBTree* tree, KvTransactionContext* context)
     : KvVIterator(context, tree), changeSnapshot(tree != nullptr ? tree->changeCount : 0) {
@@ -56,26 +77,27 @@ int KvRBTreeIterator::Last() {
 }
 
 int KvRBTreeIterator::StandAtEnd(bool last) {
-    if (status == KvCONT_NO_CONTAINER || container == nullptr) {
-        status = KvCONT_NO_CONTAINER;
-        return status;
-    }
+    KvRBTree* const tree = TreeOf(container);
+    if (tree == nullptr) return WithoutTree(*this);
+    if (status == KvCONT_NO_CONTAINER) return status;
     Reset();
     if (last) {
-        PushRightmost(*this, Tree()->root);
+        PushRightmost(*this, tree->root);
     } else {
-        PushLeftmost(*this, Tree()->root);
+        PushLeftmost(*this, tree->root);
     }
     if (Top() == nullptr) {
         status = last ? KvCONT_AFTER_LAST : KvCONT_BEFORE_FIRST;
         return status;
     }
-    changeSnapshot = Tree()->changeCount;
+    changeSnapshot = tree->changeCount;
     status = 0;
     return 0;
 }
 
 int KvRBTreeIterator::Next() {
+    const KvRBTree* const tree = TreeOf(container);
+    if (tree == nullptr) return WithoutTree(*this);
     if (status == KvCONT_BEFORE_FIRST) {
         const int result = KvRBTreeIterator::First();
         if (result != KvCONT_BEFORE_FIRST) return result;
@@ -83,8 +105,7 @@ int KvRBTreeIterator::Next() {
         return status;
     }
     if (status < 0) return status;
-    if (container == nullptr) return status = KvCONT_NO_CONTAINER;
-    if (changeSnapshot != Tree()->changeCount) {
+    if (changeSnapshot != tree->changeCount) {
         status = KvCONT_NO_POSITION;
         return KvCONT_CHANGED;
     }
@@ -94,6 +115,8 @@ int KvRBTreeIterator::Next() {
 }
 
 int KvRBTreeIterator::Prior() {
+    const KvRBTree* const tree = TreeOf(container);
+    if (tree == nullptr) return WithoutTree(*this);
     if (status == KvCONT_AFTER_LAST) {
         const int result = KvRBTreeIterator::Last();
         if (result != KvCONT_AFTER_LAST) return result;
@@ -101,8 +124,7 @@ int KvRBTreeIterator::Prior() {
         return status;
     }
     if (status < 0) return status;
-    if (container == nullptr) return status = KvCONT_NO_CONTAINER;
-    if (changeSnapshot != Tree()->changeCount) {
+    if (changeSnapshot != tree->changeCount) {
         status = KvCONT_NO_POSITION;
         return KvCONT_CHANGED;
     }
@@ -112,15 +134,16 @@ int KvRBTreeIterator::Prior() {
 }
 
 const void* KvRBTreeIterator::GetEntry(int& result, KvVParameter*) const {
+    const KvRBTree* const tree = TreeOf(container);
+    if (tree == nullptr) {
+        result = container != nullptr ? KvCONT_NOT_IMPLEMENTED : KvCONT_NO_CONTAINER;
+        return nullptr;
+    }
     if (status < 0) {
         result = status;
         return nullptr;
     }
-    if (container == nullptr) {
-        result = KvCONT_NO_CONTAINER;
-        return nullptr;
-    }
-    if (changeSnapshot != Tree()->changeCount) {
+    if (changeSnapshot != tree->changeCount) {
         result = KvCONT_CHANGED;
         return nullptr;
     }
@@ -129,9 +152,9 @@ const void* KvRBTreeIterator::GetEntry(int& result, KvVParameter*) const {
 }
 
 int KvRBTreeIterator::DeleteElement(unsigned short mode, KvVParameter* parameter) {
+    KvRBTree* const tree = TreeOf(container);
+    if (tree == nullptr) return WithoutTree(*this);
     if (status < 0) return status;
-    if (container == nullptr) return status = KvCONT_NO_CONTAINER;
-    KvRBTree* tree = Tree();
     if (changeSnapshot != tree->changeCount) return KvCONT_CHANGED;
     if (Top() == nullptr) return status;
 

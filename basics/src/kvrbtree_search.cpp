@@ -1,4 +1,6 @@
 // The red-black tree container: searching and removal.
+#include <typeinfo>
+
 #include "kvcontainer.h"
 #include "rbtree_core.h"
 
@@ -8,6 +10,16 @@ namespace {
 
 // Deletion looks for the entry itself: no neighbour, no continuation.
 constexpr unsigned short kDeleteModeMask = 0xFE9F;
+
+// The tree iterator that result really is, or null: only one has room for a
+// path, whatever type code another class answers. The class itself costs one
+// compare; a class derived from it takes the cast.
+KvRBTreeIterator* AsTreeIterator(KvVIterator* result) {
+    if (&typeid(*result) == &typeid(KvRBTreeIterator)) {
+        return static_cast<KvRBTreeIterator*>(result);
+    }
+    return dynamic_cast<KvRBTreeIterator*>(result);
+}
 
 }  // namespace
 
@@ -125,9 +137,9 @@ int KvRBTree::SearchElement(const KvVIterator* source, KvVParameter* p1, unsigne
                             KvVParameter* p2, KvVIterator* result) {
     KvRBTreeIterator* iterator = nullptr;
     if (result != nullptr) {
-        if (result->GetType() != KvCONT_TYPE_RBTREE) return KvCONT_NOT_IMPLEMENTED;
+        iterator = AsTreeIterator(result);
+        if (iterator == nullptr) return KvCONT_NOT_IMPLEMENTED;
         if (result->container != this) return KvCONT_NO_CONTAINER;
-        iterator = static_cast<KvRBTreeIterator*>(result);
     }
     const void* key;
     const void* dat;

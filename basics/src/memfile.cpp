@@ -47,8 +47,8 @@ MemFile::MemFile(const MemFile& other)
 }
 
 MemFile& MemFile::operator=(const MemFile& other) {
-    if (this == &other) return *this;
     position = 0;
+    if (this == &other) return *this;
     // A refused smaller block leaves the larger one, which holds the copy as
     // well; a refused larger one leaves the file as it was.
     SizeSet(other.logicalSize, 0);
@@ -229,7 +229,9 @@ int MemFile::Copy(int dst, int src, int length) {
 
 int MemFile::Delete(unsigned int offset, unsigned int length) {
     const int64_t size = logicalSize;
-    if (offset >= size) return 0;
+    // At the logical end nothing moves, but the block still shrinks to what
+    // the growth policy gives for the size.
+    if (offset > size) return 0;
     if (int64_t{offset} + length > size) length = static_cast<unsigned int>(size - offset);
     Copy(static_cast<int>(offset), static_cast<int>(offset + length),
          static_cast<int>(size - offset - length));

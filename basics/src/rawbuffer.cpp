@@ -2,7 +2,6 @@
 #include <cstring>
 #include <utility>
 
-#include "kvmemory.h"
 #include "memfile.h"
 #include "platform/heap.h"
 
@@ -10,28 +9,25 @@ namespace {
 
 constexpr int kOutOfMemory = -2030;
 
-// A copy of len bytes in a new block; null (after the memory handler) when
-// the heap refuses.
+// A copy of len bytes in a new block; null when the heap refuses. The raw
+// buffer reports a refusal by its result alone: the memory handler may end the
+// process, and no operation of the buffer throws or asserts.
 void* CopyOf(const void* data, uint32_t len) {
     void* block = tq::platform::HeapAllocate(len);
-    if (block == nullptr) {
-        KvCallMemoryHandler(len);
-        return nullptr;
-    }
-    std::memcpy(block, data, len);
+    if (block != nullptr) std::memcpy(block, data, len);
     return block;
 }
 
 }  // namespace
 
+// Without bytes the buffer holds nothing and takes nothing over: data stays
+// the caller's, also when it was to be adopted.
 KvRawBuffer::KvRawBuffer(void* data, unsigned int len, KvRawBufferBehavior behaviour)
     : buffer(len != 0 ? data : nullptr), length(data != nullptr ? len : 0), behaviour(behaviour) {
     if (behaviour == KvRawBufferCopy && buffer != nullptr) {
         buffer = CopyOf(data, len);
         if (buffer == nullptr) length = 0;
     }
-    // The caller handed the block over; a length of 0 keeps none of it.
-    if (behaviour == KvRawBufferAdopt && buffer == nullptr) tq::platform::HeapFree(data);
 }
 
 KvRawBuffer::KvRawBuffer(const KvRawBuffer& other)
@@ -64,9 +60,5 @@ int KvRawBuffer::EnsureCapacity(unsigned int size) {
     // Refused: empty, so that the next call asks the heap again rather than
     // promising room that is not there.
     length = buffer != nullptr ? size : 0;
-    if (buffer == nullptr) {
-        KvCallMemoryHandler(size);
-        return kOutOfMemory;
-    }
-    return 0;
+    return buffer != nullptr ? 0 : kOutOfMemory;
 }
