@@ -154,10 +154,10 @@ protected:
     uint16_t elementSize_;            ///< bytes of one element
 
 private:
-    int Compare(void const* a, void const* b) const;
-    void Swap(uint32_t a, uint32_t b, void* buffer);
-    uint32_t Partition(uint32_t lo, uint32_t hi, void* buffer);
-    void QuickSort(uint32_t lo, uint32_t hi, void* buffer);
+    KVBASICS_LOCAL int Compare(void const* a, void const* b) const;
+    KVBASICS_LOCAL void Swap(uint32_t a, uint32_t b, void* buffer);
+    KVBASICS_LOCAL uint32_t Partition(uint32_t lo, uint32_t hi, void* buffer);
+    KVBASICS_LOCAL void QuickSort(uint32_t lo, uint32_t hi, void* buffer);
 };
 
 /// The contiguous list: elements back to back in one heap block, at most
@@ -214,7 +214,7 @@ public:
 
 private:
     size_t Bytes(uint32_t slots) const { return size_t{slots} * elementSize_; }
-    void FreeBlock();
+    KVBASICS_LOCAL void FreeBlock();
     int InsertSlow(uint32_t index, void const* element);
 
     uint16_t maxCount_ = 0;
@@ -317,12 +317,12 @@ public:
     KvLList* CreateCopyAndClear();
 
 private:
-    int Resize(uint64_t bytes);
-    void Shrink(uint64_t bytes);
+    KVBASICS_LOCAL int Resize(uint64_t bytes);
+    KVBASICS_LOCAL void Shrink(uint64_t bytes);
     int InsertSlow(uint32_t index, void const* element);
     uint64_t Bytes(uint64_t slots) const { return slots * elementSize_; }
-    uint64_t StoredBytes() const;
-    unsigned char* Storage() const;
+    KVBASICS_LOCAL uint64_t StoredBytes() const;
+    KVBASICS_LOCAL unsigned char* Storage() const;
 
     uint32_t capacity_ = 0;
     MemFile* file_ = nullptr;  ///< created when the first room is reserved

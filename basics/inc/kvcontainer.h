@@ -356,8 +356,8 @@ private:
     // The whole of GetEntry and PutEntry, poisoning under AddressSanitizer.
     void* GetEntryOutOfLine();
     void PutEntryOutOfLine(void* entry);
-    void* GetEntryFromNewBlock();
-    void PoisonInUse();
+    KVBASICS_LOCAL void* GetEntryFromNewBlock();
+    KVBASICS_LOCAL void PoisonInUse();
 };
 
 /// A window moving over a caller's ring buffer of fixed-size slots. The enter
@@ -541,19 +541,20 @@ private:
     friend class KvRBTreeIterator;
     struct Compare;
 
-    int ReadSource(const KvVIterator* source, KvVParameter* p1, const void*& key,
-                   const void*& dat) const;
-    int ReadNode(const KvRBTreeNode* node, KvVParameter* parameter, const void*& key,
-                 const void*& dat);
-    KvRBTreeNode* Search(Compare& compare, unsigned short mode, KvVParameter* parameter,
-                         KvRBTreeNodeStack& path, KvRBTreeNode**& matchSlot, int& status);
-    int Locate(const KvRBTreeNode* node, unsigned short mode, KvVParameter* parameter,
-               KvRBTreeNodeStack& path);
-    void Remove(KvRBTreeNodeStack& path, KvRBTreeNode** matchSlot);
-    void FreeNode(KvRBTreeNode* node);
-    void DestroyElements(KvRBTreeNode* node);
-    int CheckSubtree(Compare& compare, const KvRBTreeNode* node, KvVParameter* parameter,
-                     uint32_t& nodes, int& blackHeight);
+    KVBASICS_LOCAL int ReadSource(const KvVIterator* source, KvVParameter* p1, const void*& key,
+                                  const void*& dat) const;
+    KVBASICS_LOCAL int ReadNode(const KvRBTreeNode* node, KvVParameter* parameter, const void*& key,
+                                const void*& dat);
+    KVBASICS_LOCAL KvRBTreeNode* Search(Compare& compare, unsigned short mode,
+                                        KvVParameter* parameter, KvRBTreeNodeStack& path,
+                                        KvRBTreeNode**& matchSlot, int& status);
+    KVBASICS_LOCAL int Locate(const KvRBTreeNode* node, unsigned short mode,
+                              KvVParameter* parameter, KvRBTreeNodeStack& path);
+    KVBASICS_LOCAL void Remove(KvRBTreeNodeStack& path, KvRBTreeNode** matchSlot);
+    KVBASICS_LOCAL void FreeNode(KvRBTreeNode* node);
+    KVBASICS_LOCAL void DestroyElements(KvRBTreeNode* node);
+    KVBASICS_LOCAL int CheckSubtree(Compare& compare, const KvRBTreeNode* node,
+                                    KvVParameter* parameter, uint32_t& nodes, int& blackHeight);
 };
 
 /// The cursor of KvRBTree. It carries the path from the root to its node and a
@@ -604,7 +605,7 @@ protected:
 private:
     friend class KvRBTree;
     // First (last false) or Last (last true).
-    int StandAtEnd(bool last);
+    KVBASICS_LOCAL int StandAtEnd(bool last);
 };
 
 // ---------------------------------------------------------------------------
@@ -773,7 +774,7 @@ protected:
 
 private:
     friend class KvOneEntryIterator;
-    void SetFunctions();
+    KVBASICS_LOCAL void SetFunctions();
 };
 
 /// The cursor of KvOneEntryContainer. Its status is its position: before the
@@ -807,7 +808,7 @@ public:
     const void* GetDat(int& status, KvVParameter* parameter) const override;
 
 private:
-    const KvOneEntryContainer* Own() const;
+    KVBASICS_LOCAL const KvOneEntryContainer* Own() const;
 };
 
 // ---------------------------------------------------------------------------
@@ -913,8 +914,9 @@ public:
     const unsigned char* currentRecord;  ///< inside the file's buffer, or null
 
 private:
-    KvMemFileContainer* Own() const;
-    const unsigned char* RecordAt(KvMemFileContainer& own, uint64_t recordIndex) const;
+    KVBASICS_LOCAL KvMemFileContainer* Own() const;
+    KVBASICS_LOCAL const unsigned char* RecordAt(KvMemFileContainer& own,
+                                                 uint64_t recordIndex) const;
 };
 
 #endif  // KVBASICS_KVCONTAINER_H

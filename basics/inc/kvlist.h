@@ -174,7 +174,7 @@ public:
 private:
     struct Record;  ///< (next record, buffer or node)
 
-    bool AddBuffer();  ///< AddNewBuffer; false when the heap refused
+    KVBASICS_LOCAL bool AddBuffer();  ///< AddNewBuffer; false when the heap refused
 
     Record* buffers_;  ///< every buffer added, newest first
     Record* free_;     ///< nodes given back, last given back first

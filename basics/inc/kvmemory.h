@@ -110,7 +110,7 @@ public:
 
 private:
     struct Entries;
-    const char* Find(const char** sections, const char* name) const;
+    KVBASICS_LOCAL const char* Find(const char** sections, const char* name) const;
     Entries* entries_;
 };
 

@@ -149,8 +149,8 @@ public:
     void* m_pPrfData = nullptr;     ///< the mapped block, or null
 
 private:
-    int ActivateLocked(int fProvider, int guard);
-    void InitializeBlock();
+    KVBASICS_LOCAL int ActivateLocked(int fProvider, int guard);
+    KVBASICS_LOCAL void InitializeBlock();
     int m_guard = -1;  ///< the provider guard, held for the provider's life
 };
 
