@@ -1,10 +1,34 @@
 # Build-time identity of the library: one generated header that every place
 # showing a version, date or compiler reads from.
 
-string(TIMESTAMP TQ_BUILD_MONTH "%b")
-string(TIMESTAMP TQ_BUILD_DAY "%d")
-string(TIMESTAMP TQ_BUILD_YEAR "%Y")
-string(TIMESTAMP TQ_BUILD_TIME "%H:%M:%S")
+# The build date is the date of the sources, not of the build, so that two
+# builds of one commit give the same module and configuring again rebuilds
+# nothing: SOURCE_DATE_EPOCH when set, else the date (UTC) of the commit
+# configured. TQ_BUILD_SOURCE is `git describe` of that commit, or "unknown".
+find_package(Git QUIET)
+set(TQ_BUILD_SOURCE "unknown")
+if(GIT_FOUND AND EXISTS "${PROJECT_SOURCE_DIR}/.git")
+    if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+        execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct
+                        WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+                        OUTPUT_VARIABLE _tq_commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
+                        RESULT_VARIABLE _tq_git_result ERROR_QUIET)
+        if(_tq_git_result EQUAL 0 AND _tq_commit_time MATCHES "^[0-9]+$")
+            set(ENV{SOURCE_DATE_EPOCH} "${_tq_commit_time}")
+        endif()
+    endif()
+    execute_process(COMMAND "${GIT_EXECUTABLE}" describe --tags --always
+                    WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+                    OUTPUT_VARIABLE _tq_describe OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE _tq_git_result ERROR_QUIET)
+    if(_tq_git_result EQUAL 0 AND NOT _tq_describe STREQUAL "")
+        set(TQ_BUILD_SOURCE "${_tq_describe}")
+    endif()
+endif()
+string(TIMESTAMP TQ_BUILD_MONTH "%b" UTC)
+string(TIMESTAMP TQ_BUILD_DAY "%d" UTC)
+string(TIMESTAMP TQ_BUILD_YEAR "%Y" UTC)
+string(TIMESTAMP TQ_BUILD_TIME "%H:%M:%S" UTC)
 # The day is blank-padded to two places, as compilers write their own build date.
 string(REGEX REPLACE "^0" " " TQ_BUILD_DAY "${TQ_BUILD_DAY}")
 set(TQ_BUILD_DATE "${TQ_BUILD_MONTH} ${TQ_BUILD_DAY} ${TQ_BUILD_YEAR}")

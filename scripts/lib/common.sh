@@ -6,7 +6,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # Installs what the build and the tests need, when it is missing and we may.
 ensure_packages() {
     local wanted=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
-                  libbenchmark-dev zlib1g-dev clang)
+                  libbenchmark-dev zlib1g-dev clang libcpp-httplib-dev prometheus tmux
+                  groff-base abigail-tools dpkg-dev)
     local missing=()
     for p in "${wanted[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
