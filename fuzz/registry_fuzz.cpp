@@ -2,7 +2,8 @@
 // value names, against a model of the keys and values. The store lives under
 // a private root; after every step the root's parent holds nothing but the
 // root, and the directories and files below the root are exactly the model's
-// keys and values (no temporary file left behind).
+// keys and values (no temporary file left behind). A key and a value may share
+// a name, and a value's name may be empty (the key's default value).
 #include <dirent.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -29,7 +30,8 @@ using tq::platform::RegistryType;
 using KeyPath = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-constexpr size_t kNameMax = 255;  // the file system's limit on one name
+constexpr size_t kNameMax = 255;       // the file system's limit on one name
+constexpr char kValuePrefix = '\x01';  // a value's file is its name behind this
 
 struct Value {
     uint32_t type;
@@ -42,9 +44,6 @@ struct Model {
     std::map<std::pair<KeyPath, std::string>, Value> values;
 
     bool IsKey(const KeyPath& k) const { return keys.count(k) != 0; }
-    bool IsValue(const KeyPath& k, const std::string& name) const {
-        return values.count({k, name}) != 0;
-    }
 };
 
 bool ValidName(const std::string& name) {
@@ -53,6 +52,10 @@ bool ValidName(const std::string& name) {
         const auto b = static_cast<unsigned char>(c);
         return c == '/' || b < 0x20 || b == 0x7f;
     });
+}
+
+bool ValidValueName(const std::string& name) {
+    return name.empty() || ValidName(name);
 }
 
 // Splits at '\', skipping empty segments; false when a name is refused.
@@ -84,8 +87,8 @@ RegistryStatus ModelOpenKey(const Model& m, const std::string& path, KeyPath* ke
     if (!Split(path, key)) return RegistryStatus::kInvalidName;
     for (size_t i = 1; i <= key->size(); ++i) {
         if (m.IsKey(Prefix(*key, i))) continue;
-        if ((*key)[i - 1].size() > kNameMax) return RegistryStatus::kIoError;
-        return RegistryStatus::kNotFound;  // missing, or a value where a key should be
+        if ((*key)[i - 1].size() > kNameMax) return RegistryStatus::kInvalidName;
+        return RegistryStatus::kNotFound;
     }
     return RegistryStatus::kOk;
 }
@@ -95,12 +98,8 @@ RegistryStatus ModelCreateKey(Model& m, const std::string& path, KeyPath* key) {
     size_t i = 1;
     while (i <= key->size() && m.IsKey(Prefix(*key, i)))
         ++i;
-    if (i > key->size()) return RegistryStatus::kOk;
-    // Nothing is created when the first missing key is refused.
-    const std::string& first = (*key)[i - 1];
-    if (m.IsValue(Prefix(*key, i - 1), first)) return RegistryStatus::kAccessDenied;
     for (; i <= key->size(); ++i) {
-        if ((*key)[i - 1].size() > kNameMax) return RegistryStatus::kIoError;
+        if ((*key)[i - 1].size() > kNameMax) return RegistryStatus::kInvalidName;
         m.keys.insert(Prefix(*key, i));
     }
     return RegistryStatus::kOk;
@@ -108,31 +107,28 @@ RegistryStatus ModelCreateKey(Model& m, const std::string& path, KeyPath* key) {
 
 RegistryStatus ModelQuery(const Model& m, const KeyPath& key, const std::string& name,
                           Value* value) {
-    if (!ValidName(name)) return RegistryStatus::kInvalidName;
+    if (!ValidValueName(name)) return RegistryStatus::kInvalidName;
     if (!m.IsKey(key)) return RegistryStatus::kNotFound;
-    if (name.size() > kNameMax) return RegistryStatus::kIoError;
+    if (name.size() + 1 > kNameMax) return RegistryStatus::kInvalidName;
     const auto it = m.values.find({key, name});
-    if (it == m.values.end()) return RegistryStatus::kNotFound;  // none, or a subkey
+    if (it == m.values.end()) return RegistryStatus::kNotFound;
     *value = it->second;
     return RegistryStatus::kOk;
 }
 
 RegistryStatus ModelSetValue(Model& m, const KeyPath& key, const std::string& name,
                              const Value& value) {
-    if (!ValidName(name)) return RegistryStatus::kInvalidName;
+    if (!ValidValueName(name)) return RegistryStatus::kInvalidName;
     if (!m.IsKey(key)) return RegistryStatus::kNotFound;
-    KeyPath sub = key;
-    sub.push_back(name);
-    if (m.IsKey(sub)) return RegistryStatus::kAccessDenied;
-    if (name.size() > kNameMax) return RegistryStatus::kIoError;
+    if (name.size() + 1 > kNameMax) return RegistryStatus::kInvalidName;
     m.values[{key, name}] = value;
     return RegistryStatus::kOk;
 }
 
 RegistryStatus ModelDeleteValue(Model& m, const KeyPath& key, const std::string& name) {
-    if (!ValidName(name)) return RegistryStatus::kInvalidName;
+    if (!ValidValueName(name)) return RegistryStatus::kInvalidName;
     if (!m.IsKey(key)) return RegistryStatus::kNotFound;
-    if (name.size() > kNameMax) return RegistryStatus::kIoError;
+    if (name.size() + 1 > kNameMax) return RegistryStatus::kInvalidName;
     return m.values.erase({key, name}) != 0 ? RegistryStatus::kOk : RegistryStatus::kNotFound;
 }
 
@@ -277,13 +273,14 @@ void CompareTree(const Model& m) {
             keys.insert(key);
             continue;
         }
-        FUZZ_CHECK(it->is_regular_file());
+        // Nothing but values: no temporary file, no file of the old layout.
+        FUZZ_CHECK(it->is_regular_file() && key.back().front() == kValuePrefix);
         const std::string content = Slurp(it->path());
         FUZZ_CHECK(content.size() >= 8 && content.compare(0, 4, "TQRV") == 0);
         uint32_t type = 0;
         for (int b = 3; b >= 0; --b)
             type = type << 8 | static_cast<unsigned char>(content[4 + static_cast<size_t>(b)]);
-        const std::string name = key.back();
+        const std::string name = key.back().substr(1);
         key.pop_back();
         values[{key, name}] = Value{type, content.substr(8)};
     }

@@ -134,13 +134,13 @@ TEST(HostileInput, MemQueueAndRawBufferRefuseWhatTheyCannotHold) {
     EXPECT_EQ(compacting.GetLogicalSize(), 3);
 
     // Behaviours other than copy and adopt borrow: a stack array is never freed.
-    // A length of 0 holds nothing, but an adopted block is still given back.
+    // A length of 0 holds nothing and takes nothing over, not even to adopt it.
     for (int behaviour :
          {int{KvRawBufferCopy}, int{KvRawBufferBorrow}, int{KvRawBufferAdopt}, -1, 3, INT32_MAX}) {
         SCOPED_TRACE(behaviour);
         const auto how = static_cast<KvRawBufferBehavior>(behaviour);
         const bool adopt = how == KvRawBufferAdopt;
-        KvRawBuffer none(nullptr, 10, how), empty(adopt ? std::malloc(4) : abc, 0, how);
+        KvRawBuffer none(nullptr, 10, how), empty(abc, 0, how);
         for (const KvRawBuffer* b : {&none, &empty})
             EXPECT_EQ(std::make_pair(b->GetBuf(), b->GetBufLen()),
                       (std::pair<void*, unsigned>(nullptr, 0u)));
@@ -229,9 +229,10 @@ protected:
 };
 
 TEST_F(HostileRegistry, NamesThatCouldLeaveTheRootOrOverflowTheKeyPath) {
-    // (name, result as a key, result as a value); an empty key name is the key above.
+    // (name, result as a key, result as a value); an empty key name is the key
+    // above, an empty value name the key's default value.
     const std::tuple<std::string, int, int> names[] = {
-        {"", 0, -1},
+        {"", 0, 0},
         {"..", -1, -1},
         {"a/b", -1, -1},
         {"a\nb", -1, -1},

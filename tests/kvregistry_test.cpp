@@ -24,7 +24,8 @@ std::string Get(Path path, int room = 64) {
     std::string buffer(static_cast<size_t>(room), '#');
     int size = room;
     const int result = KvGetRegistryEntry(path.data(), buffer.data(), size);
-    if (result != 0) return "<" + std::to_string(result) + ":" + std::to_string(size) + ">";
+    if (result != 0)
+        return std::string("<").append(std::to_string(result) + ":" + std::to_string(size) + ">");
     EXPECT_EQ(buffer[static_cast<size_t>(size)], '\0');  // terminated behind the bytes
     return buffer.substr(0, static_cast<size_t>(size));
 }
@@ -50,7 +51,7 @@ protected:
 TEST_F(RegistryTest, StoresStringsWithoutTerminatorAndReadsAtMostSizeMinusOne) {
     EXPECT_EQ(Set({"a", "b", "name"}, "abc"), 0);  // the keys are created
     // The store's 8-byte header and the three characters, nothing more.
-    EXPECT_EQ(std::filesystem::file_size(product_ + "/a/b/name"), 8u + 3u);
+    EXPECT_EQ(std::filesystem::file_size(product_ + "/a/b/\x01name"), 8u + 3u);
     EXPECT_EQ(Get({"a", "b", "name"}, 4), "abc");
     // Too small: the first size - 1 bytes arrive, size tells the value's count.
     char buffer[] = "####";

@@ -69,7 +69,7 @@ std::vector<std::string> TempFiles(const std::string& root) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path().filename().string().rfind(".tmp-", 0) == 0) found.push_back(it->path());
+        if (it->path().filename().string().rfind("\x02tmp-", 0) == 0) found.push_back(it->path());
     }
     return found;
 }

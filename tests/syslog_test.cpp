@@ -130,7 +130,7 @@ protected:
         tq::platform::SetLogSocketPathsForTesting(nullptr, nullptr);
     }
 
-    // The rendered message of an error or a warning after its first line, CR removed.
+    // The rendered message of an error or a warning after its first line.
     std::string Tail() const { return label_ + "\n\nPID=" + pid_ + "\n\nEXE=" + exe_; }
 
     tq::test::TempDir dir_;
@@ -152,8 +152,8 @@ TEST_F(SysLogTest, ErrorEntryCarriesTheFourStrings) {
     EXPECT_EQ(lines[0], std::string("{\"source\":\"") + kSource +
                             "\",\"type\":\"error\",\"identifier\":\"0xC0000004\",\"strings\":[\"" +
                             label_ + "\",\"x\",\"" + pid_ + "\",\"" + exe +
-                            "\"],\"message\":\"ERROR: x " + label_ + "\\r\\n\\r\\nPID=" + pid_ +
-                            "\\r\\n\\r\\nEXE=" + exe + "\"}");
+                            "\"],\"message\":\"ERROR: x " + label_ + "\\n\\nPID=" + pid_ +
+                            "\\n\\nEXE=" + exe + "\"}");
     EXPECT_EQ(log.processIdText, pid_);
 }
 
@@ -291,7 +291,8 @@ TEST_F(SysLogTest, EventTypesAndIdentifiers) {
         EXPECT_NE(lines[i].find(std::string("\"message\":\"") + cases[i].message),
                   std::string::npos);
     }
-    EXPECT_NE(lines[7].find("\\r\\nAborted.\"}"), std::string::npos);  // type 10
+    EXPECT_NE(lines[7].find("\\n\\nAborted.\"}"), std::string::npos);       // type 10
+    EXPECT_EQ(tq::test::ReadFile(events_).find("\\r"), std::string::npos);  // lines end in LF
 }
 
 // Records what reaches Write.

@@ -12,14 +12,14 @@ constexpr EventMessage kMessages[] = {
     {0x00000001u, "SUCCESS: %2 "},
     {0x00000005u, "%2 %1"},
     {0x00000006u, "%2 %1"},
-    {0x00000007u, "%2 %1%n\r\nPID=%3%n\r\nEXE=%4"},
-    {0x00000008u, "%2 %1%n\r\nPID=%3"},
+    {0x00000007u, "%2 %1%n\nPID=%3%n\nEXE=%4"},
+    {0x00000008u, "%2 %1%n\nPID=%3"},
     {0x40000002u, "%2"},
-    {0x80000003u, "WARNING: %2 %1%n\r\nPID=%3%n\r\nEXE=%4"},
-    {0xC0000004u, "ERROR: %2 %1%n\r\nPID=%3%n\r\nEXE=%4"},
-    {0xC0000009u, "%2 %1%n\r\nPID=%3%n\r\nEXE=%4"},
-    {0xC000000Au, "%2 %1%n\r\nPID=%3%n\r\nEXE=%4%n\r\nAborted."},
-    {0xC000000Bu, "%2 %1%n\r\nPID=%3%n\r\nEXE=%4"},
+    {0x80000003u, "WARNING: %2 %1%n\nPID=%3%n\nEXE=%4"},
+    {0xC0000004u, "ERROR: %2 %1%n\nPID=%3%n\nEXE=%4"},
+    {0xC0000009u, "%2 %1%n\nPID=%3%n\nEXE=%4"},
+    {0xC000000Au, "%2 %1%n\nPID=%3%n\nEXE=%4%n\nAborted."},
+    {0xC000000Bu, "%2 %1%n\nPID=%3%n\nEXE=%4"},
 };
 
 }  // namespace
@@ -41,7 +41,7 @@ std::string RenderEventMessage(uint32_t identifier, const char* const strings[4]
             out += insert != nullptr ? insert : "";
             ++p;
         } else if (p[0] == '%' && p[1] == 'n') {
-            out += "\r\n";
+            out += '\n';
             ++p;
         } else {
             out += *p;

@@ -8,7 +8,8 @@
 namespace tq {
 
 // The stored text of an event identifier, or null when the table has none.
-// "%1".."%4" are the insertion strings, "%n" a line break (followed by CR LF).
+// "%1".."%4" are the insertion strings, "%n" a line break (followed by a line
+// feed, so that the lines of a text stand apart by an empty one).
 const char* EventMessageText(uint32_t identifier);
 
 // The text of identifier with its four insertion strings filled in. An

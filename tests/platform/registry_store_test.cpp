@@ -35,13 +35,24 @@ std::string Get(const RegistryKey& key, std::string_view name, RegistryType* typ
     std::string data(8192, '\0');
     auto size = static_cast<uint32_t>(data.size());
     const S status = RS::QueryValue(key, name, type, data.data(), &size);
-    if (status != S::kOk) return "<" + std::to_string(static_cast<int>(status)) + ">";
+    if (status != S::kOk)
+        return std::string("<").append(std::to_string(static_cast<int>(status))) + ">";
     return data.substr(0, size);
 }
 
 S Set(const RegistryKey& key, std::string_view name, const std::string& data,
       RegistryType type = RegistryType::kString) {
     return RS::SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+}
+
+// The file name of a value; a file of the old layout is named as the value.
+std::string File(const std::string& name) {
+    return '\x01' + name;
+}
+
+// The contents of a value's file.
+std::string Stored(const std::string& data, RegistryType type = RegistryType::kString) {
+    return "TQRV"s + static_cast<char>(type) + "\0\0\0"s + data;
 }
 
 class RegistryStoreTest : public ::testing::Test {
@@ -63,8 +74,7 @@ TEST_F(RegistryStoreTest, RoundTripsEachTypeAndReportsSizes) {
         RegistryType read_type{};
         EXPECT_EQ(Get(key_, "V", &read_type), data);
         EXPECT_EQ(read_type, type);
-        EXPECT_EQ(test::ReadFile(key_.directory() + "/V"),
-                  "TQRV"s + static_cast<char>(type) + "\0\0\0"s + data);
+        EXPECT_EQ(test::ReadFile(key_.directory() + "/" + File("V")), Stored(data, type));
     }
     uint32_t size = 3;
     EXPECT_EQ(RS::QueryValue(key_, "V", nullptr, nullptr, &size), S::kOk);
@@ -75,7 +85,7 @@ TEST_F(RegistryStoreTest, RoundTripsEachTypeAndReportsSizes) {
     EXPECT_EQ(size, 8u);
     EXPECT_EQ(buffer, "\0\xff\0xxxxx"s);
 
-    test::WriteFile(key_.directory() + "/Bad", "TQRX\1\0\0\0abc"s);
+    test::WriteFile(key_.directory() + "/" + File("Bad"), "TQRX\1\0\0\0abc"s);
     EXPECT_EQ(Get(key_, "Bad"), "<1117>");
     EXPECT_EQ(Get(key_, "Missing"), "<2>");
 }
@@ -105,7 +115,6 @@ TEST_F(RegistryStoreTest, HostileNamesAreRefusedAndNothingLeavesTheRoot) {
         EXPECT_EQ(Get(key_, name), "<123>");
         EXPECT_EQ(RS::DeleteValue(key_, name), S::kInvalidName);
     }
-    EXPECT_EQ(Set(key_, "", "x"), S::kInvalidName);
     EXPECT_EQ(RS::DeleteKey("\\\\"), S::kInvalidName);  // the root itself
     EXPECT_EQ(List(temp_.path()), Names{"registry"});
     EXPECT_EQ(List(root_), Names{"K"});
@@ -113,24 +122,54 @@ TEST_F(RegistryStoreTest, HostileNamesAreRefusedAndNothingLeavesTheRoot) {
     EXPECT_TRUE(RS::IsValidName("...") && RS::IsValidName(".x") && RS::IsValidName("a\\b c"));
 }
 
-TEST_F(RegistryStoreTest, ValuesAndSubkeysKeepApartAndDeleteKeySparesSubkeys) {
+TEST_F(RegistryStoreTest, SubkeyValueAndDefaultValueShareNamesAndDeleteKeySparesSubkeys) {
     ASSERT_EQ(RS::CreateKey("K\\Sub", &other_), S::kOk);
     ASSERT_EQ(RS::OpenKey("K", &key_), S::kOk);
-    EXPECT_EQ(Set(key_, "Sub", "x"), S::kAccessDenied);
     EXPECT_EQ(Get(key_, "Sub"), "<2>");
     EXPECT_EQ(RS::DeleteValue(key_, "Sub"), S::kNotFound);
+    ASSERT_EQ(Set(key_, "Sub", "value"), S::kOk);
+    ASSERT_EQ(Set(key_, "", "default"), S::kOk);
     ASSERT_EQ(Set(key_, "Val", "kept"), S::kOk);
-    EXPECT_EQ(RS::CreateKey("K\\Val\\Deeper", &other_), S::kAccessDenied);
-    EXPECT_EQ(RS::OpenKey("K\\Val", &other_), S::kNotFound);
+    ASSERT_EQ(RS::CreateKey("K\\Val\\Deeper", &other_), S::kOk);
+    EXPECT_EQ(Get(key_, "Sub") + Get(key_, "") + Get(key_, "Val"), "valuedefaultkept");
+    Names subkeys, values;
+    ASSERT_EQ(RS::EnumKey(key_, &subkeys, &values), S::kOk);
+    EXPECT_EQ(subkeys, (Names{"Sub", "Val"}));
+    EXPECT_EQ(values, (Names{"", "Sub", "Val"}));
+    EXPECT_EQ(RS::DeleteValue(key_, ""), S::kOk);
+    EXPECT_EQ(Get(key_, ""), "<2>");
 
-    test::WriteFile(key_.directory() + "/.tmp-stray", "half");
+    test::WriteFile(key_.directory() + "/\x02tmp-stray", "half");
     EXPECT_EQ(RS::DeleteKey("K"), S::kKeyHasSubkeys);
-    EXPECT_EQ(List(key_.directory()), (Names{".tmp-stray", "Sub", "Val"}));
+    EXPECT_EQ(List(key_.directory()),
+              (Names{File("Sub"), File("Val"), "\x02tmp-stray", "Sub", "Val"}));
+    EXPECT_EQ(RS::DeleteKey("K\\Val\\Deeper"), S::kOk);
+    EXPECT_EQ(RS::DeleteKey("K\\Val"), S::kOk);
     EXPECT_EQ(RS::DeleteKey("K\\Sub"), S::kOk);
     EXPECT_EQ(RS::DeleteKey("K"), S::kOk);
     EXPECT_EQ(RS::DeleteKey("K"), S::kNotFound);
     EXPECT_EQ(Set(key_, "Val", "again"), S::kNotFound);
     EXPECT_EQ(List(root_), Names{});
+}
+
+// A value of a store written before values had their prefix: a file named as
+// the value.
+TEST_F(RegistryStoreTest, OldValuesAreReadAndGiveWayToWritesAndSubkeys) {
+    ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
+    for (const char* name : {"Old", "Gone", "Moved"})
+        test::WriteFile(key_.directory() + "/" + name, Stored(name));
+    EXPECT_EQ(Get(key_, "Old") + Get(key_, "Gone") + Get(key_, "Moved"), "OldGoneMoved");
+    Names values;
+    ASSERT_EQ(RS::EnumKey(key_, nullptr, &values), S::kOk);
+    EXPECT_EQ(values, (Names{"Gone", "Moved", "Old"}));
+
+    ASSERT_EQ(Set(key_, "Old", "new"), S::kOk);
+    EXPECT_EQ(Get(key_, "Old"), "new");
+    EXPECT_EQ(RS::DeleteValue(key_, "Gone"), S::kOk);
+    EXPECT_EQ(RS::DeleteValue(key_, "Gone"), S::kNotFound);
+    ASSERT_EQ(RS::CreateKey("K\\Moved", &other_), S::kOk);
+    EXPECT_EQ(Get(key_, "Moved"), "Moved");
+    EXPECT_EQ(List(key_.directory()), (Names{File("Moved"), File("Old"), "Moved"}));
 }
 
 TEST_F(RegistryStoreTest, ReadOnlyKeyIsAccessDeniedAndKeepsTheOldValue) {
@@ -141,7 +180,7 @@ TEST_F(RegistryStoreTest, ReadOnlyKeyIsAccessDeniedAndKeepsTheOldValue) {
     EXPECT_EQ(Set(key_, "V", "new"), S::kAccessDenied);
     EXPECT_EQ(RS::DeleteValue(key_, "V"), S::kAccessDenied);
     EXPECT_EQ(Get(key_, "V"), "old");
-    EXPECT_EQ(List(key_.directory()), Names{"V"});
+    EXPECT_EQ(List(key_.directory()), Names{File("V")});
 }
 
 // Round r of writer w: w and r in the first three bytes, the length varies.
@@ -182,7 +221,7 @@ TEST_F(RegistryStoreTest, ConcurrentWritersNeverShowATornValue) {
         }
     }
     EXPECT_EQ(torn, 0) << "of " << reads << " reads";
-    EXPECT_EQ(List(key_.directory()), Names{"V"});
+    EXPECT_EQ(List(key_.directory()), Names{File("V")});
 }
 
 }  // namespace

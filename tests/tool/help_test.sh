@@ -33,7 +33,7 @@ for command in info error demo; do
     expect 0 "$command" --help
     expect 0 help "$command"
 done
-for group in "perf install uninstall status monitor" "registry get set delete" \
+for group in "perf install uninstall status monitor" "registry get set delete list" \
              "module describe path"; do
     read -r name subs <<<"$group"
     expect 0 "$name" --help

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The perf commands end to end: install, a demo server, the monitor without a
-# terminal and its Prometheus file, uninstall.
+# The perf commands end to end: install, list, status, a demo server, the
+# monitor without a terminal in its formats and its Prometheus file, uninstall.
 # usage: perf_tool_test.sh TQBS   (TQ_REGISTRY_ROOT and TQ_SHM_NAMESPACE set)
 set -euo pipefail
 tqbs=$1
@@ -23,11 +23,38 @@ rc=0; "$tqbs" perf monitor --count 1 2>"$work/err" || rc=$?
 [ "$rc" -eq 1 ] && grep -q "not installed" "$work/err" || fail "monitor before install: $rc"
 rc=0; "$tqbs" perf monitor --count 0 2>/dev/null || rc=$?
 [ "$rc" -eq 2 ] || fail "a count of 0 is a usage error, got $rc"
+rc=0; "$tqbs" perf monitor --format xml 2>/dev/null || rc=$?
+[ "$rc" -eq 2 ] || fail "an unknown format is a usage error, got $rc"
+rc=0; "$tqbs" perf monitor --counters commits,bogus 2>"$work/err" || rc=$?
+[ "$rc" -eq 2 ] && grep -q "no counter 'bogus'" "$work/err" && grep -q "^  waiting_jobs " "$work/err" \
+    || fail "an unknown counter is a usage error that lists the names: $rc"
+rc=0; "$tqbs" perf status --json >"$work/status" || rc=$?
+[ "$rc" -eq 1 ] && [ "$(cat "$work/status")" = '{"installed":false}' ] || fail "status --json: $rc"
+# Without an installation the textfile is written all the same, with up 0.
+"$tqbs" perf monitor --count 1 --interval 0.1 --prometheus "$work/none.prom" >/dev/null \
+    || fail "monitor --prometheus without an installation"
+grep -qx "tessaloquin_up 0" "$work/none.prom" || fail "not installed, yet not up 0"
+
+# The counters with the library's texts, then with the installed ones: type,
+# scale and detail level of each ("Waiting Jobs/sec" is a raw count).
+list_checks() {
+    "$tqbs" perf list >"$work/list" || fail "perf list"
+    grep -q "$1" "$work/list" || fail "perf list does not say where its texts come from"
+    [ "$(grep -cE '^1[0-2][0-9] ' "$work/list")" -eq 22 ] || fail "perf list: not 22 counters"
+    grep -Eq '^102  Commits/sec +rate +-1  novice  commit +tessaloquin_commits_total$' "$work/list" \
+        || fail "perf list: Commits/sec"
+    grep -Eq '^119  Waiting Jobs/sec +raw count +1  novice  wait +tessaloquin_waiting_jobs$' \
+        "$work/list" || fail "perf list: Waiting Jobs/sec"
+    grep -q "^     The number of transaction commit requests since last sample.$" "$work/list" \
+        || fail "perf list: no help text"
+}
+list_checks "of the library: the counters are not installed"
 
 "$tqbs" perf install >/dev/null || fail "install"
 "$tqbs" perf status | grep -q "PrfData_Collect" || fail "status shows no entry points"
+list_checks "as installed"
 
-"$tqbs" demo --seconds 5 >"$work/demo" 2>&1 &
+"$tqbs" demo --seconds 20 >"$work/demo" 2>&1 &
 demo=$!
 for _ in $(seq 50); do
     grep -q "provides the Tessaloquin counters" "$work/demo" && break
@@ -52,11 +79,53 @@ cat "$work/out"
 [ "$(wc -l <"$work/out")" -eq 2 ] || fail "not one line per sample"
 grep -q "Commits/sec=" "$work/out" || fail "no Commits/sec"
 grep -Eq "Commits/sec=([1-9][0-9]*\.[0-9]|0\.[1-9])" "$work/out" || fail "commit rate is 0"
-grep -q "^# HELP tessaloquin_commits_total The number of transaction commit" "$work/tq.prom" \
-    || fail "no HELP line"
+grep -q "^# HELP tessaloquin_commits_total Transaction commit requests, a running total" \
+    "$work/tq.prom" || fail "no HELP line"
 grep -q "^# TYPE tessaloquin_commits_total counter" "$work/tq.prom" || fail "no counter TYPE"
 grep -q "^# TYPE tessaloquin_clients gauge" "$work/tq.prom" || fail "no gauge TYPE"
 grep -Eq "^tessaloquin_up 1$" "$work/tq.prom" || fail "not up"
+
+# status --json names the running server and what one collection gave.
+"$tqbs" perf status --json >"$work/status" || fail "status --json"
+python3 - "$work/status" "$demo" <<'PY' || fail "status --json: $(cat "$work/status")"
+import json, sys
+status = json.load(open(sys.argv[1]))
+assert status["installed"] and not status["disabled"]
+assert status["entry_points"]["collect"] == "PrfData_Collect"
+assert status["names"]["items"] == 23 == status["help_texts"]["items"]
+assert status["provider"] == {"state": "running", "pid": int(sys.argv[2]),
+                              "text": "running (pid %s)" % sys.argv[2]}
+assert status["block"]["state"] == "live"
+assert status["collection"] == {"state": "ok", "objects": 1, "counters": 22, "bytes": 1128}
+PY
+
+# The formats off a terminal, with chosen counters. A table as vmstat prints
+# it: fixed-width columns, the header again after 20 lines, rates with a
+# decimal and raw counts whole.
+"$tqbs" perf monitor --count 22 --interval 0.1 --format table \
+    --counters commits,clients,waiting_jobs >"$work/table" || fail "monitor --format table"
+[ "$(grep -c '^time      commit  client    wait$' "$work/table")" -eq 2 ] \
+    && [ "$(sed -n 22p "$work/table")" = "$(head -n 1 "$work/table")" ] \
+    || fail "the table's header is not repeated after 20 lines: $(cat "$work/table")"
+[ "$(grep -cE '^[0-9:]{8} +[0-9]+\.[0-9] +-?[0-9]+ +[0-9]+$' "$work/table")" -eq 22 ] \
+    || fail "not 22 table lines of a rate and two raw counts: $(cat "$work/table")"
+[ "$(awk '{ print length }' "$work/table" | sort -u | wc -l)" -eq 1 ] || fail "columns not aligned"
+"$tqbs" perf monitor --count 2 --interval 0.2 --format csv --counters Clients,commits_total \
+    >"$work/csv" || fail "monitor --format csv"
+[ "$(head -n 1 "$work/csv")" = "time,state,clients,commits_per_second" ] || fail "csv header"
+[ "$(grep -cE '^[0-9T:+-]+,ok,-?[0-9]+,[0-9]+\.[0-9]{2}$' "$work/csv")" -eq 2 ] \
+    || fail "not two csv lines: $(cat "$work/csv")"
+"$tqbs" perf monitor --count 2 --interval 0.2 --format json >"$work/json" || fail "--format json"
+python3 - "$work/json" "$demo" <<'PY' || fail "monitor --format json: $(cat "$work/json")"
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+assert len(lines) == 2
+for line in lines:
+    sample = json.loads(line)
+    assert sample["state"] == "ok" and sample["provider_pid"] == int(sys.argv[2])
+    assert len(sample) == 3 + 22
+    assert isinstance(sample["waiting_jobs"], int) and sample["commits_per_second"] > 0
+PY
 
 rc=0; "$tqbs" perf cleanup 2>"$work/err" || rc=$?
 [ "$rc" -eq 1 ] && grep -q "provides the counters" "$work/err" || fail "cleanup beside a server: $rc"

@@ -21,7 +21,7 @@ struct Command {
 // The table of subcommands, ended by an entry with a null name.
 extern const Command kCommands[];
 
-// True when argv holds "--help" or "-h".
+// True when argv holds "--help" or "-h" before a "--" (which ends the options).
 bool WantsHelp(int argc, char** argv);
 
 // Reads the value of option name at argv[*i], given as "NAME VALUE" or
@@ -30,6 +30,8 @@ bool WantsHelp(int argc, char** argv);
 int OptionValue(const char* tool, int argc, char** argv, int* i, const char* name,
                 const char** value);
 
+// tqbs --version: the tool's version and the library's identity.
+int PrintVersion();
 int RunInfo(int argc, char** argv);
 int RunError(int argc, char** argv);
 int RunRegistry(int argc, char** argv);
@@ -39,6 +41,10 @@ int RunPerfUninstall(int argc, char** argv);
 int RunPerfStatus(int argc, char** argv);
 int RunPerfCleanup(int argc, char** argv);
 int RunPerfMonitor(int argc, char** argv);
+int RunPerfList(int argc, char** argv);
+int RunPerfServe(int argc, char** argv);
+// The help of perf serve, which tells whether this build has an HTTP server.
+extern const char kPerfServeUsage[];
 int RunDemo(int argc, char** argv);
 
 }  // namespace tqbs

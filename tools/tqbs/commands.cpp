@@ -33,7 +33,7 @@ const Command kPerfCommands[] = {
      "Exit codes: 0 removed, 1 not installed or the removal failed, 2 usage error.\n",
      RunPerfUninstall, nullptr},
     {"status", "show the installation and whether a server provides the counters",
-     "usage: tqbs perf status\n"
+     "usage: tqbs perf status [--json]\n"
      "\n"
      "Shows what is installed: the library, its three entry points and whether\n"
      "they resolve, the name and help index ranges, the disabled flag; then whether\n"
@@ -41,6 +41,10 @@ const Command kPerfCommands[] = {
      "block a monitor reads (live, stale: left by a server that ended, or another\n"
      "account's), the blocks it refuses because others may write them, and what one\n"
      "collection returns.\n"
+     "\n"
+     "--json prints the same as one JSON object: installed, key, library,\n"
+     "entry_points, names, help_texts, disabled, provider, block, refused and\n"
+     "collection ({\"installed\":false} when not installed).\n"
      "\n"
      "Exit codes: 0 installed, 1 not installed, 2 usage error.\n",
      RunPerfStatus, nullptr},
@@ -56,35 +60,70 @@ const Command kPerfCommands[] = {
      "Exit codes: 0 removed (or nothing to remove), 1 a server provides the counters,\n"
      "2 usage error.\n",
      RunPerfCleanup, nullptr},
+    {"list", "list every counter with its type, scale, detail level and help",
+     "usage: tqbs perf list [--json]\n"
+     "\n"
+     "Lists every counter of the Tessaloquin performance object: its identifier,\n"
+     "name, type (a raw count, or a running total shown as a rate), default scale\n"
+     "(a power of ten), detail level and help text, with its column label in\n"
+     "'tqbs perf monitor --format table' and its Prometheus metric. Names and help\n"
+     "texts are the installed ones when the counters are installed, else the\n"
+     "library's own; type, scale and detail level come from the library's item\n"
+     "table. --json prints one object with a \"counters\" array.\n"
+     "\n"
+     "Exit codes: 0 listed, 2 usage error.\n",
+     RunPerfList, nullptr},
     {"monitor", "show the counters live, as the performance host",
-     "usage: tqbs perf monitor [--interval S] [--count N] [--prometheus FILE]\n"
+     "usage: tqbs perf monitor [--interval S] [--count N] [--counters NAME,...]\n"
+     "                         [--format lines|table|csv|json] [--prometheus FILE]\n"
      "\n"
      "Acts as the performance host: loads the library named by the installation,\n"
      "resolves its Open, Collect and Close entry points by their installed names,\n"
-     "and every interval collects the counters and shows each by its installed\n"
-     "name: raw counts as they stand, rate counters (the \"/sec\" ones) per second\n"
-     "over the interval.\n"
+     "and every interval collects the counters. The counter type decides what is\n"
+     "shown: a raw count as it stands, a running total (the \"/sec\" counters of\n"
+     "type PERF_COUNTER_COUNTER) as its rate per second over the interval;\n"
+     "\"Waiting Jobs/sec\" is a raw count.\n"
      "\n"
-     "On a terminal a table is redrawn in place; otherwise one line per sample.\n"
+     "On a terminal, without --format, a live screen fits the window (and follows\n"
+     "its size) and is redrawn in place on the alternate screen, so the scrollback\n"
+     "keeps nothing of it; rows that do not fit are counted on a \"... N more\"\n"
+     "line, and the last screen stays when the monitor ends. Otherwise one line\n"
+     "per sample in the format of --format:\n"
+     "  lines  (the default) the time, then NAME=VALUE for every counter\n"
+     "  table  fixed-width columns as vmstat prints them, the header repeated every\n"
+     "         20 lines; 'tqbs perf list' names the columns\n"
+     "  csv    a header line (time,state,transactions,commits_per_second,...),\n"
+     "         then one line per sample\n"
+     "  json   one object per sample and line: time, state, provider_pid and the\n"
+     "         values by the names of the csv header; a rate not known yet is null\n"
      "While no server provides the counters, \"no provider\" is shown and sampling\n"
      "goes on, so a monitor may be started before the server.\n"
      "\n"
      "Options:\n"
-     "  --interval S       seconds between samples (default 1; at least 0.1)\n"
-     "  --count N          stop after N samples (default: until interrupted)\n"
-     "  --prometheus FILE  after every sample, write the counters in the Prometheus\n"
-     "                     text format to FILE (a private temporary file beside it,\n"
-     "                     renamed over it: a link at FILE is replaced), for\n"
-     "                     node_exporter's textfile collector: raw counts as gauges,\n"
-     "                     rate counters as counters of their totals; metric names\n"
-     "                     are tessaloquin_ and the counter name in snake case\n"
-     "                     (rate counters without \"/sec\", ending in _total), and\n"
-     "                     tessaloquin_up is 1 while a server provides the counters.\n"
+     "  --interval S         seconds between samples (default 1; at least 0.1)\n"
+     "  --count N            stop after N samples (default: until interrupted)\n"
+     "  --counters NAME,...  only these counters, in this order. A NAME is the short\n"
+     "                       name (commits, clients), the metric with or without\n"
+     "                       its prefix (tessaloquin_commits_total) or the installed\n"
+     "                       name (Commits/sec), ignoring case; see 'tqbs perf list'\n"
+     "  --format F           lines, table, csv or json, also on a terminal\n"
+     "  --prometheus FILE    after every sample, write every counter in the\n"
+     "                       Prometheus text format to FILE for node_exporter's\n"
+     "                       textfile collector (a private temporary file beside\n"
+     "                       it, renamed over it: a link at FILE is replaced):\n"
+     "                       running totals as counters (tessaloquin_commits_total),\n"
+     "                       raw counts as gauges (tessaloquin_clients), and\n"
+     "                       tessaloquin_up, 1 while a server provides them. With\n"
+     "                       --prometheus the monitor also runs while the counters\n"
+     "                       are not installed or disabled, writing tessaloquin_up 0.\n"
      "\n"
-     "Exit codes: 0 done (also when stopped by SIGINT or SIGTERM), 1 not installed,\n"
-     "disabled, the library or its entry points cannot be loaded, or FILE cannot be\n"
-     "written, 2 usage error.\n",
+     "Exit codes: 0 done (also when stopped by SIGINT or SIGTERM), 1 not installed or\n"
+     "disabled (without --prometheus), the library or its entry points cannot be\n"
+     "loaded, or FILE cannot be written, 2 usage error (an unknown counter name\n"
+     "included; the valid names are listed).\n",
      RunPerfMonitor, nullptr},
+    {"serve", "serve the counters over HTTP for Prometheus", kPerfServeUsage, RunPerfServe,
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -92,48 +131,67 @@ const Command kPerfCommands[] = {
 
 const Command kCommands[] = {
     {"info", "show the identity of the basics library",
-     "usage: tqbs info\n"
+     "usage: tqbs info [--json]\n"
      "\n"
      "Shows the library's module name, description, five version numbers, build date\n"
      "and compiler, as the library itself reports them.\n"
      "\n"
+     "--json prints them as one JSON object: module, description, version (the five\n"
+     "numbers), built, compiler and compiler_version.\n"
+     "\n"
      "Exit codes: 0 success, 2 usage error.\n",
      RunInfo, nullptr},
     {"error", "show the text of result codes, or search the error catalogue",
-     "usage: tqbs error CODE...\n"
-     "       tqbs error --search WORD...\n"
+     "usage: tqbs error [--] CODE...\n"
+     "       tqbs error --search [--] WORD...\n"
+     "       tqbs error --all\n"
      "\n"
-     "With codes (decimal, e.g. -2002), prints each code with its text from the\n"
-     "error catalogue, one line per code. A code without an entry is reported as\n"
-     "such, with the text the library shows for it (\"count\" for 1 to 999, else\n"
-     "\"unknown error\"), and the exit code is 1. Code 0 is \"ok\".\n"
+     "With codes (decimal, e.g. -2002, from -2147483648 to 2147483647), prints each\n"
+     "code with its text from the error catalogue, one line per code. A code without\n"
+     "an entry is reported as such, with the text the library shows for it (\"count\"\n"
+     "for 1 to 999, else \"unknown error\"), and the exit code is 1. Code 0 is \"ok\".\n"
      "\n"
      "With --search, lists every entry whose text contains all the words, ignoring\n"
      "case; a quoted argument with blanks is matched as one phrase. The exit code\n"
-     "is 1 when nothing matches.\n"
+     "is 1 when nothing matches. --all lists the whole catalogue.\n"
+     "\n"
+     "-- ends the options: what follows is a code or a word even if it begins with -.\n"
      "\n"
      "Exit codes: 0 success, 1 unknown code or no match, 2 usage error.\n",
      RunError, nullptr},
-    {"registry", "read, write or delete a value below the product's registry key",
-     "usage: tqbs registry get KEY... NAME\n"
-     "       tqbs registry set KEY... NAME VALUE\n"
-     "       tqbs registry delete KEY... NAME\n"
+    {"registry", "read, write, delete or list the product's registry keys and values",
+     "usage: tqbs registry get KEY NAME\n"
+     "       tqbs registry set KEY NAME VALUE [--type string|dword]\n"
+     "       tqbs registry delete KEY [NAME]\n"
+     "       tqbs registry list [KEY]\n"
      "\n"
-     "Works on the string values below the product key\n"
-     "SOFTWARE\\Wow6432Node\\Quelmar\\Tessaloquin. The KEY arguments name the subkeys\n"
-     "in order and NAME the value; without KEY the value lies in the product key\n"
-     "itself. The key path (product key and subkeys, joined by \\) may have at most\n"
-     "259 characters.\n"
+     "Works on the keys and values below the product key\n"
+     "SOFTWARE\\Wow6432Node\\Quelmar\\Tessaloquin in the registry store. KEY is one\n"
+     "argument, the subkeys below the product key joined by \\ (quoted for the shell:\n"
+     "'Server\\Net'); \"\" is the product key itself. NAME names a value of the key;\n"
+     "\"\" is the key's default value. A key may hold a subkey and a value of the\n"
+     "same name. Names may not be . or .. nor hold / or control characters.\n"
      "\n"
-     "  get     prints the value's bytes and a newline\n"
-     "  set     stores VALUE (without a terminating zero), creating missing keys\n"
-     "  delete  deletes the value; keys are never deleted\n"
+     "  get     prints the value and a newline: a string as its text, a dword as a\n"
+     "          decimal number\n"
+     "  set     stores VALUE, creating missing keys: with --type string (the\n"
+     "          default) the text without a terminating zero, with --type dword a\n"
+     "          32-bit number, 0 to 4294967295 or 0x0 to 0xffffffff\n"
+     "  delete  with NAME deletes the value; without it deletes the key KEY, its\n"
+     "          values and every key below it (never the product key itself)\n"
+     "  list    prints the subkeys of KEY (default: the product key), one\n"
+     "          \"key<TAB>NAME\" line each, then its values, one\n"
+     "          \"TYPE<TAB>NAME<TAB>VALUE\" line each (TYPE string, expand, dword or\n"
+     "          binary; control characters in a value shown as \\n, \\t, \\xHH)\n"
+     "\n"
+     "-- ends the options: 'tqbs registry set -- KEY NAME --text' stores \"--text\".\n"
      "\n"
      "The registry is a directory tree: $TQ_REGISTRY_ROOT, else\n"
      "$XDG_CONFIG_HOME/tessaloquin/registry, else ~/.config/tessaloquin/registry.\n"
      "\n"
-     "Exit codes: 0 success, 1 no such value or the store failed, 2 usage error\n"
-     "(a key path that is too long included).\n",
+     "Exit codes: 0 success, 1 no such key or value, permission denied or the store\n"
+     "failed (the message says which), 2 usage error (a refused name or a VALUE that\n"
+     "is not a number for --type dword included).\n",
      RunRegistry, nullptr},
     {"module", "find one of the product's modules and show its identity",
      "usage: tqbs module describe [--config FILE] NAME\n"
@@ -154,19 +212,26 @@ const Command kCommands[] = {
      "--config FILE reads the configuration (\"defaultModulePath\" at the top of the\n"
      "file, before any [section]) from a key file.\n"
      "\n"
+     "When the module cannot be loaded, each place searched is listed with the\n"
+     "reason it failed there.\n"
+     "\n"
      "Exit codes: 0 success, 1 the module cannot be loaded or does not describe\n"
      "itself, 2 usage error.\n",
      RunModule, nullptr},
     {"perf", "install, inspect and monitor the statistics counters",
      "usage: tqbs perf install\n"
      "       tqbs perf uninstall\n"
-     "       tqbs perf status\n"
+     "       tqbs perf status [--json]\n"
      "       tqbs perf cleanup\n"
-     "       tqbs perf monitor [--interval S] [--count N] [--prometheus FILE]\n"
+     "       tqbs perf list [--json]\n"
+     "       tqbs perf monitor [--interval S] [--count N] [--counters NAME,...]\n"
+     "                         [--format F] [--prometheus FILE]\n"
+     "       tqbs perf serve [--listen ADDRESS:PORT]\n"
      "\n"
      "The statistics counters of a Tessaloquin server, as the platform's performance\n"
      "host shows them: a server enables them and counts into a shared block; the\n"
-     "monitor loads this library as a performance extension and reads the block.\n"
+     "monitor loads this library as a performance extension and reads the block,\n"
+     "and serve does the same on every scrape of Prometheus.\n"
      "'tqbs perf COMMAND --help' describes one command.\n"
      "\n"
      "Exit codes: 0 success, 1 failure, 2 usage error.\n",
@@ -193,7 +258,7 @@ const Command kCommands[] = {
 };
 
 bool WantsHelp(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
     }
     return false;

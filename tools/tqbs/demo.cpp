@@ -282,9 +282,11 @@ private:
         MemFile file;
         int status = 0;
         uint32_t first = static_cast<uint32_t>(Pick(0, static_cast<int>(objects_.GetCount()) - 1));
-        for (int n = 0; n < count && first + static_cast<uint32_t>(n) < objects_.GetCount(); ++n) {
+        int written = 0;
+        for (; written < count && first + static_cast<uint32_t>(written) < objects_.GetCount();
+             ++written) {
             Object object;
-            objects_.Get(first + static_cast<uint32_t>(n), &object);
+            objects_.Get(first + static_cast<uint32_t>(written), &object);
             file.Write(object.key, status);
             file.Write(object.version, status);
             // The object's body: runs, as stored records have them.
@@ -317,7 +319,7 @@ private:
         }
         totals_.raw += length;
         totals_.delivered += packedLength;
-        stats_->AddDeliveredObjects(packedLength);
+        stats_->AddDeliveredObjects(written);
     }
 
     void EndTransactions(bool all) {

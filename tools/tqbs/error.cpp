@@ -1,7 +1,8 @@
 // tqbs error: the catalogue text of result codes, and a search of the texts.
 #include <cctype>
 #include <cerrno>
-#include <climits>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +15,21 @@ namespace tqbs {
 
 namespace {
 
-// A decimal code with an optional sign, nothing else, in the 32-bit range.
+// A decimal code with an optional sign, nothing else, in the 32-bit range; a
+// message and false otherwise.
 bool ParseCode(const char* arg, int* code) {
+    const char* digits = arg + (arg[0] == '-' || arg[0] == '+' ? 1 : 0);
+    if (*digits == '\0' || std::strspn(digits, "0123456789") != std::strlen(digits)) {
+        std::fprintf(stderr, "tqbs error: '%s' is not a decimal result code\n", arg);
+        return false;
+    }
     errno = 0;
-    char* end = nullptr;
-    long value = std::strtol(arg, &end, 10);
-    if (end == arg || *end != '\0' || errno == ERANGE || value < INT_MIN || value > INT_MAX ||
-        std::isspace(static_cast<unsigned char>(arg[0]))) {
+    const long long value = std::strtoll(arg, nullptr, 10);
+    if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
+        std::fprintf(stderr,
+                     "tqbs error: '%s' is out of range: result codes are 32-bit, from %" PRId32
+                     " to %" PRId32 "\n",
+                     arg, INT32_MIN, INT32_MAX);
         return false;
     }
     *code = static_cast<int>(value);
@@ -53,11 +62,8 @@ void PrintEntry(int code, const char* text) {
     std::printf("%6d  %s\n", code, text);
 }
 
+// The entries whose text holds every word; all of them without words.
 int Search(int count, char** words) {
-    if (count == 0) {
-        std::fputs("tqbs error: --search needs at least one word\n", stderr);
-        return kUsage;
-    }
     size_t size = 0;
     const KvErrorEntry* entries = KvErrorCatalogue(&size);
     int found = 0;
@@ -84,20 +90,46 @@ int Search(int count, char** words) {
 }  // namespace
 
 int RunError(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("tqbs error: give one or more codes, or --search WORDS\n", stderr);
+    // Options up to "--"; the rest are codes, or words with --search.
+    const char* mode = nullptr;  // "--search" or "--all"
+    std::vector<char*> operands;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        if (options && std::strcmp(argv[i], "--") == 0) {
+            options = false;
+        } else if (options && std::strncmp(argv[i], "--", 2) == 0) {
+            if (std::strcmp(argv[i], "--search") != 0 && std::strcmp(argv[i], "--all") != 0) {
+                std::fprintf(stderr, "tqbs error: unknown option '%s'\n", argv[i]);
+                return kUsage;
+            }
+            if (mode != nullptr) {
+                std::fputs("tqbs error: give --search or --all, once\n", stderr);
+                return kUsage;
+            }
+            mode = argv[i];
+        } else {
+            operands.push_back(argv[i]);
+        }
+    }
+    const int count = static_cast<int>(operands.size());
+    if (mode != nullptr && std::strcmp(mode, "--all") == 0) {
+        if (count == 0) return Search(0, nullptr);
+        std::fprintf(stderr, "tqbs error: --all takes no arguments, not '%s'\n", operands[0]);
         return kUsage;
     }
-    if (std::strcmp(argv[1], "--search") == 0) return Search(argc - 2, argv + 2);
+    if (count == 0) {
+        std::fputs(mode != nullptr
+                       ? "tqbs error: --search needs at least one word\n"
+                       : "tqbs error: give one or more codes, --search WORDS or --all\n",
+                   stderr);
+        return kUsage;
+    }
+    if (mode != nullptr) return Search(count, operands.data());
 
-    int count = argc - 1;
-    std::vector<int> codes(static_cast<size_t>(count));
+    std::vector<int> codes(operands.size());
     // Check every argument first, so that a typo prints nothing half-way.
-    for (int i = 0; i < count; ++i) {
-        if (!ParseCode(argv[i + 1], &codes[static_cast<size_t>(i)])) {
-            std::fprintf(stderr, "tqbs error: '%s' is not a decimal result code\n", argv[i + 1]);
-            return kUsage;
-        }
+    for (size_t i = 0; i < operands.size(); ++i) {
+        if (!ParseCode(operands[i], &codes[i])) return kUsage;
     }
     int result = kSuccess;
     for (int i = 0; i < count; ++i) {

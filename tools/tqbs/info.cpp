@@ -1,35 +1,97 @@
-// tqbs info: the identity of the basics library.
+// tqbs info and tqbs --version: the identity of the basics library.
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "command.h"
 #include "kvbasics.h"
 
 namespace tqbs {
 
-int RunInfo(int argc, char** argv) {
-    if (argc > 1) {
-        std::fprintf(stderr, "tqbs info: unexpected argument '%s'\n", argv[1]);
-        return kUsage;
-    }
-    unsigned version[5];
+namespace {
+
+// The library's identity, as its KvDescribeDll reports it.
+struct Identity {
+    unsigned version[5] = {};
+    const char* description = nullptr;
     const char* moduleName = nullptr;
     const char* buildDateTime = nullptr;
     const char* buildInfo = nullptr;
     const char* compilerText = nullptr;
     const char* extraText = nullptr;
     unsigned compilerVersion = 0;
-    const char* description =
-        KvDescribeDll(&version[0], &version[1], &version[2], &version[3], &version[4], &moduleName,
-                      &buildDateTime, &buildInfo, &compilerVersion, &compilerText, &extraText);
+};
+
+Identity Describe() {
+    Identity id;
+    id.description = KvDescribeDll(&id.version[0], &id.version[1], &id.version[2], &id.version[3],
+                                   &id.version[4], &id.moduleName, &id.buildDateTime, &id.buildInfo,
+                                   &id.compilerVersion, &id.compilerText, &id.extraText);
+    return id;
+}
+
+// text as a JSON string.
+std::string Json(const char* text) {
+    std::string out = "\"";
+    for (const char* p = text != nullptr ? text : ""; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += *p;
+        } else if (c < 0x20) {
+            char escape[7];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += *p;
+        }
+    }
+    return out += '"';
+}
+
+void PrintJson(const Identity& id) {
+    std::printf(
+        "{\"module\":%s,\"description\":%s,\"version\":[%u,%u,%u,%u,%u],\"built\":%s,"
+        "\"compiler\":%s,\"compiler_version\":%u,\"sources\":%s}\n",
+        Json(id.moduleName).c_str(), Json(id.description).c_str(), id.version[0], id.version[1],
+        id.version[2], id.version[3], id.version[4], Json(id.buildDateTime).c_str(),
+        Json(id.compilerText).c_str(), id.compilerVersion, Json(KV_BUILD_SOURCE).c_str());
+}
+
+}  // namespace
+
+int PrintVersion() {
+    const Identity id = Describe();
+    // The tool's own numbers are those of the headers it was built with.
+    std::printf("tqbs %d.%d.%d.%d.%d\n", KV_VERSION_1, KV_VERSION_2, KV_VERSION_3, KV_VERSION_4,
+                KV_VERSION_5);
+    std::printf("library %s %u.%u.%u.%u.%u (%s, built %s)\n", id.moduleName, id.version[0],
+                id.version[1], id.version[2], id.version[3], id.version[4], id.description,
+                id.buildDateTime);
+    return kSuccess;
+}
+
+int RunInfo(int argc, char** argv) {
+    const bool json = argc == 2 && std::strcmp(argv[1], "--json") == 0;
+    if (argc > 1 && !json) {
+        std::fprintf(stderr, "tqbs info: unexpected argument '%s'\n", argv[argc - 1]);
+        return kUsage;
+    }
+    const Identity id = Describe();
+    if (json) {
+        PrintJson(id);
+        return kSuccess;
+    }
     DllNameClass ownName("Tbs");
-    std::printf("module:       %s\n", moduleName);
+    std::printf("module:       %s\n", id.moduleName);
     std::printf("file:         %s.so\n", ownName.GetDllName());
-    std::printf("description:  %s\n", description);
-    std::printf("version:      %u.%u.%u.%u.%u\n", version[0], version[1], version[2], version[3],
-                version[4]);
-    std::printf("built:        %s\n", buildDateTime);
-    std::printf("build info:   %s\n", buildInfo);
-    std::printf("compiler:     %s (%u)\n", compilerText, compilerVersion);
+    std::printf("description:  %s\n", id.description);
+    std::printf("version:      %u.%u.%u.%u.%u\n", id.version[0], id.version[1], id.version[2],
+                id.version[3], id.version[4]);
+    std::printf("built:        %s\n", id.buildDateTime);
+    std::printf("build info:   %s\n", id.buildInfo);
+    std::printf("sources:      %s\n", KV_BUILD_SOURCE);  // git describe of the tool's build
+    std::printf("compiler:     %s (%u)\n", id.compilerText, id.compilerVersion);
     std::printf("self-check:   %s\n", KvCheckDll(1) == 0 ? "version consistent" : "MISMATCH");
     return kSuccess;
 }

@@ -9,9 +9,11 @@ namespace {
 
 void PrintHelp(FILE* out) {
     std::fputs(
-        "usage: tqbs [--help] COMMAND [ARGS...]\n"
+        "usage: tqbs COMMAND [ARGS...]\n"
+        "       tqbs --help | --version\n"
         "\n"
-        "The tool of the Tessaloquin basics library.\n"
+        "The tool of the Tessaloquin basics library. --version (-V) shows the tool's\n"
+        "version and the library's identity.\n"
         "\n"
         "Commands:\n",
         out);
@@ -62,6 +64,13 @@ int main(int argc, char** argv) {
         std::strcmp(argv[1], "help") == 0) {
         PrintHelp(stdout);
         return tqbs::kSuccess;
+    }
+    if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {
+        if (argc > 2) {
+            std::fprintf(stderr, "tqbs: unexpected argument '%s'\n", argv[2]);
+            return tqbs::kUsage;
+        }
+        return tqbs::PrintVersion();
     }
     for (const tqbs::Command* command = tqbs::kCommands; command->name != nullptr; ++command) {
         if (std::strcmp(argv[1], command->name) != 0) continue;

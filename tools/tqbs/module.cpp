@@ -1,5 +1,10 @@
 // tqbs module: where the module loader finds a module, and its identity.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,9 +17,78 @@ namespace {
 
 constexpr size_t kTextSize = 4096;
 
+// Why the file at path does not load ("" when it loads now).
+std::string TryLoad(const std::string& path) {
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module != nullptr) {
+        dlclose(module);
+        return "";
+    }
+    const char* error = dlerror();
+    return error != nullptr ? error : "not loadable";
+}
+
+void Report(int step, const char* place, const std::string& why) {
+    std::fprintf(stderr, "  %d. %s: %s\n", step, place,
+                 why.empty() ? "loads now (it did not when the loader tried)" : why.c_str());
+}
+
+// The directory of the basics library in use, with its '/'; empty when unknown.
+std::string LibraryDirectory() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&KvDescribeDll), &info) == 0 || info.dli_fname == nullptr) {
+        return {};
+    }
+    const std::string path = info.dli_fname;
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The first file NAME.so along PATH, as the loader picks it; empty when none.
+std::string FindInPath(const std::string& file) {
+    for (const char* at = std::getenv("PATH"); at != nullptr && *at != '\0';) {
+        const char* end = std::strchr(at, ':');
+        std::string candidate(at, end != nullptr ? static_cast<size_t>(end - at) : std::strlen(at));
+        at = end != nullptr ? end + 1 : "";
+        if (candidate.empty()) continue;
+        if (candidate.back() != '/') candidate += '/';
+        candidate += file;
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) return candidate;
+    }
+    return {};
+}
+
+// The module did not load: goes through the loader's search again and tells
+// why each place failed.
 int CannotLoad(const char* name) {
-    std::fprintf(stderr, "tqbs module: cannot load '%s': %s\n", name,
-                 KvDynamicLoader::GetErrText());
+    std::fprintf(stderr, "tqbs module: cannot load '%s'; searched:\n", name);
+    const std::string file = std::string(name) + ".so";
+    char buffer[KV_CONFIG_STRING_SIZE] = {};
+    char* directory = buffer;
+    const char* top[] = {nullptr};
+    KvConfig* config = DefaultConfig(KV_QUERY_CONFIG);
+    if (config == nullptr || config->GetString("defaultModulePath", &directory, top) != 0 ||
+        directory == nullptr || directory[0] == '\0') {
+        Report(1, "defaultModulePath", "not set");
+    } else {
+        Report(1, "defaultModulePath", TryLoad(std::string(directory) + "/" + file));
+    }
+    const std::string own = LibraryDirectory();
+    std::string part = name;  // the file-name part: no directory, no extension
+    part.erase(0, part.find_last_of('/') + 1);
+    part.erase(std::min(part.find_last_of('.'), part.size()));
+    Report(2, "the basics library's directory",
+           own.empty() ? "the library's own path is unknown" : TryLoad(own + part + ".so"));
+    Report(3, "the dynamic linker's search", TryLoad(file));
+    const std::string found = FindInPath(file);
+    std::string why = "not set";
+    if (!found.empty()) {
+        why = TryLoad(found);
+    } else if (std::getenv("PATH") != nullptr) {
+        why = std::string("no ").append(file).append(" in its directories");
+    }
+    Report(4, "PATH", why);
     return kFailure;
 }
 

@@ -1,5 +1,5 @@
-// tqbs perf install, uninstall and status: the installation of the statistics
-// counters as a performance extension.
+// tqbs perf install, uninstall and cleanup: the installation of the statistics
+// counters as a performance extension, and what a server left behind.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -14,8 +14,6 @@
 namespace tqbs {
 
 namespace {
-
-constexpr const char* kKeyText = "SYSTEM\\CurrentControlSet\\Services\\Tessaloquin\\Performance";
 
 bool NoArguments(const char* tool, int argc, char** argv) {
     if (argc <= 1) return true;
@@ -34,43 +32,6 @@ std::string LibraryDirectory() {
     std::string path = info.dli_fname;
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-uint32_t Items(uint32_t first, uint32_t last) {
-    return last >= first ? (last - first) / 2 + 1 : 0;
-}
-
-void ExplainHalfInstalled(const char* tool) {
-    std::fprintf(stderr,
-                 "%s: the key %s is there without counter texts: an earlier installation "
-                 "stopped half-way.\n"
-                 "%s: remove that key from the registry store ($TQ_REGISTRY_ROOT, by default "
-                 "~/.config/tessaloquin/registry) and install again.\n",
-                 tool, kKeyText, tool);
-}
-
-bool HalfInstalled(const KvPerfExtension& extension) {
-    return extension.library[0] == '\0' || extension.firstCounter == 0;
-}
-
-// The block a monitor reads, whether it is live or stale, and the blocks it
-// refuses.
-void PrintBlocks(const perf::ProviderState& provider) {
-    const KvPerfObjects& objects = provider.objects;
-    const char* state = objects.block == 0                               ? ""
-                        : objects.blockOwn == 0                          ? " (another account's)"
-                        : provider.kind == perf::ProviderState::kRunning ? " (live)"
-                        : provider.kind == perf::ProviderState::kNone
-                            ? " (stale: no server provides it; 'tqbs perf cleanup' removes it)"
-                            : "";
-    std::printf("  block:        %s%s\n", objects.block == 0 ? "none" : objects.blockText, state);
-    for (const char* line = objects.refused; *line != '\0';) {
-        const char* end = std::strchr(line, '\n');
-        const int length = static_cast<int>(end != nullptr ? end - line : std::strlen(line));
-        std::printf("  refused:      %.*s (others may write it, or it is not this account's)\n",
-                    length, line);
-        line += length + (end != nullptr ? 1 : 0);
-    }
 }
 
 }  // namespace
@@ -114,8 +75,8 @@ int RunPerfInstall(int argc, char** argv) {
     if (!NoArguments(kTool, argc, argv)) return kUsage;
     KvPerfExtension extension;
     if (KvQueryPerfExtension(perf::kApplication, &extension) == 0) {
-        if (HalfInstalled(extension)) {
-            ExplainHalfInstalled(kTool);
+        if (perf::HalfInstalled(extension)) {
+            perf::ExplainHalfInstalled(kTool);
         } else {
             std::fprintf(stderr,
                          "%s: the counters are already installed (library %s); run 'tqbs perf "
@@ -130,7 +91,8 @@ int RunPerfInstall(int argc, char** argv) {
                      "symbol file TessaloquinPerformanceCounters.h must lie in %s, and the "
                      "registry store must be writable\n",
                      kTool, LibraryDirectory().c_str());
-        if (KvQueryPerfExtension(perf::kApplication, &extension) == 0) ExplainHalfInstalled(kTool);
+        if (KvQueryPerfExtension(perf::kApplication, &extension) == 0)
+            perf::ExplainHalfInstalled(kTool);
         return kFailure;
     }
     if (KvQueryPerfExtension(perf::kApplication, &extension) != 0) {
@@ -141,7 +103,7 @@ int RunPerfInstall(int argc, char** argv) {
     std::printf("  library:  %s\n", extension.library);
     std::printf("  names:    %u..%u, help texts %u..%u (%u items)\n", extension.firstCounter,
                 extension.lastCounter, extension.firstHelp, extension.lastHelp,
-                Items(extension.firstCounter, extension.lastCounter));
+                perf::Items(extension.firstCounter, extension.lastCounter));
     return kSuccess;
 }
 
@@ -154,8 +116,8 @@ int RunPerfUninstall(int argc, char** argv) {
         return kFailure;
     }
     if (DeregisterStatistics() != 0) {
-        if (HalfInstalled(extension)) {
-            ExplainHalfInstalled(kTool);
+        if (perf::HalfInstalled(extension)) {
+            perf::ExplainHalfInstalled(kTool);
         } else {
             std::fprintf(stderr, "%s: the removal failed (is the registry store writable?)\n",
                          kTool);
@@ -167,63 +129,6 @@ int RunPerfUninstall(int argc, char** argv) {
     if (provider.kind == perf::ProviderState::kRunning) {
         std::printf("note: a server still provides them: %s\n", perf::Describe(provider).c_str());
     }
-    return kSuccess;
-}
-
-int RunPerfStatus(int argc, char** argv) {
-    constexpr const char* kTool = "tqbs perf status";
-    if (!NoArguments(kTool, argc, argv)) return kUsage;
-    KvPerfExtension extension;
-    if (KvQueryPerfExtension(perf::kApplication, &extension) != 0) {
-        std::printf("Tessaloquin counters: not installed (run 'tqbs perf install')\n");
-        return kFailure;
-    }
-    if (HalfInstalled(extension)) {
-        std::printf("Tessaloquin counters: installed half-way, not usable\n");
-        ExplainHalfInstalled(kTool);
-        return kFailure;
-    }
-    const uint32_t names = Items(extension.firstCounter, extension.lastCounter);
-    const uint32_t helps = Items(extension.firstHelp, extension.lastHelp);
-    std::printf("Tessaloquin counters: installed\n");
-    std::printf("  key:          %s\n", kKeyText);
-    std::printf("  library:      %s\n", extension.library);
-    std::printf("  entry points: %s, %s, %s\n", extension.open, extension.collect, extension.close);
-    std::printf("  names:        %u..%u (%u items)\n", extension.firstCounter,
-                extension.lastCounter, names);
-    std::printf("  help texts:   %u..%u (%u items)%s\n", extension.firstHelp, extension.lastHelp,
-                helps, names == helps ? "" : "  INCONSISTENT with the names");
-    std::printf("  disabled:     %s\n", extension.disabled != 0 ? "yes" : "no");
-
-    const perf::ProviderState provider = perf::QueryProvider();
-    std::printf("  provider:     %s\n", perf::Describe(provider).c_str());
-    PrintBlocks(provider);
-
-    perf::Host host;
-    std::string error;
-    if (!host.Load(extension, &error)) {
-        std::printf("  collection:   impossible: %s\n", error.c_str());
-        return kSuccess;
-    }
-    host.Open();
-    std::vector<perf::ObjectSample> objects;
-    if (!host.Collect(&objects, &error)) {
-        std::printf("  collection:   failed: %s\n", error.c_str());
-    } else if (objects.empty()) {
-        std::printf("  collection:   no data (%s)\n",
-                    extension.disabled != 0 ? "the counters are disabled"
-                                            : "no server has provided the counters yet");
-    } else {
-        size_t counters = 0;
-        for (const auto& object : objects)
-            counters += object.counters.size();
-        std::printf("  collection:   %zu object(s), %zu counters, %u bytes%s\n", objects.size(),
-                    counters, host.LastBytes(),
-                    provider.kind == perf::ProviderState::kNone
-                        ? " (the values a server left when it ended)"
-                        : "");
-    }
-    host.Close();
     return kSuccess;
 }
 

@@ -18,6 +18,15 @@ uint32_t Load32(const unsigned char* at) {
 
 }  // namespace
 
+void ExplainHalfInstalled(const char* tool) {
+    std::fprintf(stderr,
+                 "%s: the key %s is there without counter texts: an earlier installation "
+                 "stopped half-way.\n"
+                 "%s: remove that key from the registry store ($TQ_REGISTRY_ROOT, by default "
+                 "~/.config/tessaloquin/registry) and install again.\n",
+                 tool, kKeyText, tool);
+}
+
 ProviderState QueryProvider() {
     ProviderState state;
     if (KvQueryPerfObjects(kApplication, &state.objects) != 0) return state;
@@ -83,6 +92,8 @@ bool ParseObjects(const unsigned char* data, size_t bytes, uint32_t numObjects,
             CounterSample counter;
             counter.nameIndex = Load32(definition + 4);
             counter.helpIndex = Load32(definition + 12);
+            counter.scale = static_cast<int32_t>(Load32(definition + 20));
+            counter.detail = Load32(definition + 24);
             counter.type = Load32(definition + 28);
             const uint32_t counterOffset = Load32(definition + 36);
             const uint32_t sizeField = counter.type & PERF_MASK_SIZE_FLD;

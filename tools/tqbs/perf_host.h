@@ -16,6 +16,21 @@ namespace tqbs::perf {
 
 // The application whose counters the tool shows.
 inline constexpr const char* kApplication = "Tessaloquin";
+// The key of its installation in the registry store.
+inline constexpr const char* kKeyText =
+    "SYSTEM\\CurrentControlSet\\Services\\Tessaloquin\\Performance";
+
+// The items of an installed index range from first to last (names or help
+// texts, two apart).
+inline uint32_t Items(uint32_t first, uint32_t last) {
+    return last >= first ? (last - first) / 2 + 1 : 0;
+}
+// An installation that stopped half-way: the key without a library or texts.
+inline bool HalfInstalled(const KvPerfExtension& extension) {
+    return extension.library[0] == '\0' || extension.firstCounter == 0;
+}
+// Tells how to mend a half-way installation, on stderr.
+void ExplainHalfInstalled(const char* tool);
 
 // Whether a server provides the counters: a provider of this account holds
 // the guard (kRunning), none does and the block, if any, is this account's
@@ -37,8 +52,10 @@ struct CounterSample {
     uint32_t nameIndex = 0;
     uint32_t helpIndex = 0;
     uint32_t type = 0;
-    int64_t value = 0;   // 32-bit counters sign-extended
-    bool valid = false;  // a value of a size we read
+    int32_t scale = 0;    // the default display scale, a power of ten
+    uint32_t detail = 0;  // the detail level (PERF_DETAIL_...)
+    int64_t value = 0;    // 32-bit counters sign-extended
+    bool valid = false;   // a value of a size we read
 };
 
 // One object (without instances) as collected.
@@ -51,6 +68,18 @@ struct ObjectSample {
 // record does not fit or is malformed; the objects parsed before it stay.
 bool ParseObjects(const unsigned char* data, size_t bytes, uint32_t numObjects,
                   std::vector<ObjectSample>* objects);
+
+// Whether a counter type is shown as a rate per second (a counter of a running
+// total) rather than as it stands.
+inline bool IsRate(uint32_t type) {
+    return type == PERF_COUNTER_COUNTER || type == (PERF_COUNTER_COUNTER | PERF_SIZE_LARGE);
+}
+// The value of a running total as it counts: 32-bit counters wrap as unsigned.
+inline uint64_t Total(const CounterSample& counter) {
+    return (counter.type & PERF_MASK_SIZE_FLD) == PERF_SIZE_DWORD
+               ? static_cast<uint32_t>(counter.value)
+               : static_cast<uint64_t>(counter.value);
+}
 
 // The installed name (or help text) of an index without its trailing blanks;
 // "#INDEX" when there is none.

@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -10,13 +9,15 @@
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "command.h"
 #include "kvbasics.h"
-#include "perf_host.h"
+#include "perf_collector.h"
+#include "perf_counters.h"
+#include "perf_view.h"
+#include "prometheus.h"
 #include "replace_file.h"
 
 namespace tqbs {
@@ -24,350 +25,154 @@ namespace tqbs {
 namespace {
 
 constexpr const char* kTool = "tqbs perf monitor";
-constexpr uint32_t kBulkCount = 0x10410500u;  // the 64-bit rate counter
 
 volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t g_resized = 0;
 
 void OnStopSignal(int) {
     g_stop = 1;
 }
 
-void CatchStopSignals() {
+void OnResize(int) {
+    g_resized = 1;
+}
+
+void Catch(int signal, void (*handler)(int)) {
     struct sigaction action {};
-    action.sa_handler = OnStopSignal;
+    action.sa_handler = handler;  // no SA_RESTART: a signal ends the sleep
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    sigaction(signal, &action, nullptr);
 }
 
-double Now() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// Sleeps until the monotonic time deadline, or until a stop signal.
-void SleepUntil(double deadline) {
-    timespec at{};
-    at.tv_sec = static_cast<time_t>(deadline);
-    at.tv_nsec = static_cast<long>((deadline - static_cast<double>(at.tv_sec)) * 1e9);
-    if (at.tv_nsec >= 1000000000L) at.tv_nsec = 999999999L;
-    while (g_stop == 0 && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-    }
-}
-
-std::string WallClock() {
-    const time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
-bool IsRate(uint32_t type) {
-    return type == PERF_COUNTER_COUNTER || type == kBulkCount;
-}
-
-// "C/S Requests/sec" -> "c_s_requests", "ObjDesc_CSUsedCount" -> "obj_desc_cs_used_count".
-std::string SnakeCase(const std::string& name) {
-    std::string out;
-    for (size_t i = 0; i < name.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(name[i]);
-        if (!std::isalnum(c)) {
-            if (!out.empty() && out.back() != '_') out += '_';
-            continue;
-        }
-        if (std::isupper(c) && i > 0 && !out.empty() && out.back() != '_') {
-            const unsigned char before = static_cast<unsigned char>(name[i - 1]);
-            const bool nextLower =
-                i + 1 < name.size() && std::islower(static_cast<unsigned char>(name[i + 1]));
-            if (std::islower(before) || std::isdigit(before) ||
-                (std::isupper(before) && nextLower)) {
-                out += '_';
-            }
-        }
-        out += static_cast<char>(std::tolower(c));
-    }
-    while (!out.empty() && out.back() == '_')
-        out.pop_back();
-    return out;
-}
-
-std::string MetricName(std::string name, bool rate) {
-    const std::string perSecond = "/sec";
-    if (rate && name.size() > perSecond.size() &&
-        name.compare(name.size() - perSecond.size(), perSecond.size(), perSecond) == 0) {
-        name.erase(name.size() - perSecond.size());
-    }
-    std::string metric = "tessaloquin_" + SnakeCase(name);
-    if (rate) metric += "_total";
-    return metric;
-}
-
-std::string EscapeHelp(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// One counter as shown.
-struct Row {
-    std::string name;
-    std::string help;
-    std::string metric;
-    bool rate = false;
-    bool valid = false;  // the counter's value was read
-    bool known = false;  // a value (or a rate) can be shown
-    double shown = 0;    // the raw value, or the rate per second
-    uint64_t total = 0;  // what Prometheus gets
-};
-
-enum class Status { kData, kNoProvider, kNoData };
-
-struct Sample {
-    Status status = Status::kNoProvider;
-    perf::ProviderState provider;
-    std::vector<perf::ObjectSample> objects;
-    double time = 0;
+struct Options {
+    double interval = 1;
+    long count = 0;
+    const char* prometheus = nullptr;
+    bool formatGiven = false;
+    perf::Format format = perf::Format::kLines;
+    std::vector<std::string> counters;  // as given; all when empty
 };
 
 class Monitor {
 public:
-    Monitor(double interval, long count, const char* prometheus)
-        : interval_(interval),
-          count_(count),
-          prometheus_(prometheus),
-          terminal_(isatty(STDOUT_FILENO) == 1) {}
+    Monitor(const Options& options, const KvPerfExtension* extension)
+        : options_(options), names_(extension), catalogue_(extension) {}
 
-    int Run(const KvPerfExtension& extension) {
+    // The catalogue of the start, in which --counters are chosen.
+    const perf::Catalogue& names() const { return names_; }
+
+    int Run(std::vector<const perf::CounterInfo*> selected, std::unique_ptr<perf::View> view) {
+        selected_ = std::move(selected);
+        view_ = std::move(view);
         std::string error;
-        if (!host_.Load(extension, &error)) {
-            std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
-            return kFailure;
-        }
-        host_.Open();
-        int result = kSuccess;
-        Sample previous;
-        if (!Take(&previous, &error)) result = kFailure;
-        double deadline = Now();
-        for (long n = 1; result == kSuccess && g_stop == 0 && (count_ == 0 || n <= count_); ++n) {
-            deadline += interval_;
-            if (deadline < Now()) deadline = Now() + interval_;  // fell behind: keep the pace
+        perf::Sample previous;
+        if (!collector_.Take(&previous, &error)) return Fail(error);
+        double deadline = perf::Now();
+        for (long n = 1; g_stop == 0 && (options_.count == 0 || n <= options_.count); ++n) {
+            deadline += options_.interval;
+            if (deadline < perf::Now()) deadline = perf::Now() + options_.interval;  // keep pace
             SleepUntil(deadline);
             if (g_stop != 0) break;
-            Sample current;
-            if (!Take(&current, &error)) {
-                result = kFailure;
-                break;
-            }
-            const std::vector<Row> rows = Rows(previous, current);
-            Show(n, current, rows);
-            if (prometheus_ != nullptr && !WritePrometheus(current, rows, &error)) {
-                result = kFailure;
-                break;
+            perf::Sample current;
+            if (!collector_.Take(&current, &error)) return Fail(error);
+            catalogue_.Refresh(collector_.extension());
+            view_->Show(n, current, Rows(previous, current));
+            if (options_.prometheus != nullptr &&
+                !ReplaceFile(options_.prometheus, prometheus::Exposition(current, catalogue_),
+                             &error)) {
+                return Fail(error);
             }
             previous = std::move(current);
         }
-        host_.Close();
-        if (result != kSuccess) std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
-        return result;
+        view_.reset();
+        return kSuccess;
     }
 
 private:
-    bool Take(Sample* sample, std::string* error) {
-        sample->provider = perf::QueryProvider();
-        sample->time = Now();
-        if (sample->provider.kind == perf::ProviderState::kNone) {
-            sample->status = Status::kNoProvider;
-            return true;
-        }
-        if (sample->provider.pid != lastProvider_) {
-            // A new server may publish in a new block (the old one cleaned
-            // up): the extension follows it when opened again.
-            lastProvider_ = sample->provider.pid;
-            host_.Close();
-            host_.Open();
-        }
-        if (!host_.Collect(&sample->objects, error)) return false;
-        if (sample->objects.empty()) {
-            // The block may have appeared since the extension was opened
-            // (a monitor started before the server): open it again.
-            host_.Close();
-            host_.Open();
-            if (!host_.Collect(&sample->objects, error)) return false;
-        }
-        sample->status = sample->objects.empty() ? Status::kNoData : Status::kData;
-        return true;
+    int Fail(const std::string& error) {
+        view_.reset();  // a live screen gives the terminal back first
+        std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+        return kFailure;
     }
 
-    const std::string& Name(uint32_t index) {
-        auto found = names_.find(index);
-        if (found == names_.end())
-            found = names_.emplace(index, perf::CounterText(index, false)).first;
-        return found->second;
+    // Sleeps until the monotonic deadline or a stop signal; a resized window
+    // is drawn again meanwhile.
+    void SleepUntil(double deadline) {
+        timespec at{};
+        at.tv_sec = static_cast<time_t>(deadline);
+        at.tv_nsec = static_cast<long>((deadline - static_cast<double>(at.tv_sec)) * 1e9);
+        if (at.tv_nsec >= 1000000000L) at.tv_nsec = 999999999L;
+        while (g_stop == 0) {
+            if (g_resized != 0) {
+                g_resized = 0;
+                view_->Resize();
+            }
+            if (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) != EINTR) break;
+        }
     }
 
-    std::vector<Row> Rows(const Sample& previous, const Sample& current) {
-        std::vector<Row> rows;
-        if (current.status != Status::kData) return rows;
-        const bool sameProvider = previous.status == Status::kData &&
-                                  previous.provider.pid == current.provider.pid &&
-                                  previous.objects.size() == current.objects.size();
+    static std::map<uint32_t, const perf::CounterSample*> ByNameIndex(const perf::Sample& sample) {
+        std::map<uint32_t, const perf::CounterSample*> counters;
+        for (const perf::ObjectSample& object : sample.objects) {
+            for (const perf::CounterSample& counter : object.counters)
+                counters[counter.nameIndex] = &counter;
+        }
+        return counters;
+    }
+
+    // The selected counters of current: raw counts as they stand, running
+    // totals as their rate since previous.
+    std::vector<perf::Row> Rows(const perf::Sample& previous, const perf::Sample& current) {
+        std::vector<perf::Row> rows;
+        if (current.status != perf::Status::kData) return rows;
+        const bool sameProvider =
+            previous.status == perf::Status::kData && previous.provider.pid == current.provider.pid;
         const double seconds = current.time - previous.time;
-        std::set<std::string> metrics;
-        for (size_t o = 0; o < current.objects.size(); ++o) {
-            const perf::ObjectSample& object = current.objects[o];
-            const perf::ObjectSample* before =
-                sameProvider && previous.objects[o].counters.size() == object.counters.size()
-                    ? &previous.objects[o]
-                    : nullptr;
-            for (size_t c = 0; c < object.counters.size(); ++c) {
-                const perf::CounterSample& counter = object.counters[c];
-                Row row;
-                row.name = Name(counter.nameIndex);
-                row.rate = IsRate(counter.type);
-                row.metric = MetricName(row.name, row.rate);
-                if (!metrics.insert(row.metric).second) {
-                    row.metric += '_';
-                    row.metric += std::to_string(counter.nameIndex);
-                    metrics.insert(row.metric);
-                }
-                row.help = perf::CounterText(counter.helpIndex, true);
-                const bool dword = (counter.type & PERF_MASK_SIZE_FLD) == PERF_SIZE_DWORD;
-                row.total = dword ? static_cast<uint32_t>(counter.value)
-                                  : static_cast<uint64_t>(counter.value);
-                row.valid = counter.valid;
-                if (!counter.valid) {
-                    rows.push_back(row);
-                    continue;
-                }
-                if (!row.rate) {
+        const auto now = ByNameIndex(current);
+        const auto before =
+            sameProvider ? ByNameIndex(previous) : std::map<uint32_t, const perf::CounterSample*>{};
+        for (const perf::CounterInfo* info : selected_) {
+            // The selection was made in the catalogue of the start; the counter
+            // is found again by its identifier among the installed names.
+            const perf::CounterInfo* known = Find(info->id);
+            perf::Row row;
+            row.info = known != nullptr ? known : info;
+            const auto found = known != nullptr ? now.find(known->nameIndex) : now.end();
+            if (found != now.end() && found->second->valid && found->second->type == info->type) {
+                const perf::CounterSample& counter = *found->second;
+                if (!perf::IsRate(counter.type)) {
                     row.known = true;
                     row.shown = static_cast<double>(counter.value);
-                } else if (before != nullptr && before->counters[c].valid &&
-                           before->counters[c].nameIndex == counter.nameIndex && seconds > 0) {
-                    const uint64_t old = dword ? static_cast<uint32_t>(before->counters[c].value)
-                                               : static_cast<uint64_t>(before->counters[c].value);
-                    uint64_t delta =
-                        dword ? static_cast<uint32_t>(row.total - old) : row.total - old;
+                } else if (const auto old = before.find(counter.nameIndex);
+                           old != before.end() && old->second->valid && seconds > 0) {
+                    const uint64_t total = perf::Total(counter);
+                    const uint64_t was = perf::Total(*old->second);
+                    const bool dword = (counter.type & PERF_MASK_SIZE_FLD) == PERF_SIZE_DWORD;
+                    uint64_t delta = dword ? static_cast<uint32_t>(total - was) : total - was;
                     // A counter that went back was cleared (a new server): count from 0.
-                    if ((dword && delta > 0x7FFFFFFFu) || (!dword && row.total < old)) {
-                        delta = row.total;
-                    }
+                    if ((dword && delta > 0x7FFFFFFFu) || (!dword && total < was)) delta = total;
                     row.known = true;
                     row.shown = static_cast<double>(delta) / seconds;
                 }
-                rows.push_back(row);
             }
+            rows.push_back(row);
         }
         return rows;
     }
 
-    static std::string Value(const Row& row) {
-        if (!row.known) return "-";
-        char text[48];
-        if (row.rate) {
-            std::snprintf(text, sizeof text, "%.1f", row.shown);
-        } else {
-            std::snprintf(text, sizeof text, "%.0f", row.shown);
+    const perf::CounterInfo* Find(uint32_t id) const {
+        for (const perf::CounterInfo& info : catalogue_.counters()) {
+            if (info.id == id) return &info;
         }
-        return text;
+        return nullptr;
     }
 
-    std::string Absence(const Sample& sample) const {
-        return sample.status == Status::kNoProvider
-                   ? "no provider: waiting for a Tessaloquin server to enable its counters"
-                   : "no data: the provider (" + perf::Describe(sample.provider) +
-                         ") has not published its block";
-    }
-
-    void Show(long n, const Sample& sample, const std::vector<Row>& rows) {
-        if (!terminal_) {
-            std::string line = WallClock();
-            if (sample.status != Status::kData) {
-                line += "  " + Absence(sample);
-            } else {
-                for (const Row& row : rows)
-                    line += "  " + row.name + "=" + Value(row);
-            }
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
-            return;
-        }
-        std::vector<std::string> lines;
-        char text[256];
-        if (count_ > 0) {
-            std::snprintf(text, sizeof text,
-                          "Tessaloquin performance counters  sample %ld of %ld, every %g s", n,
-                          count_, interval_);
-        } else {
-            std::snprintf(text, sizeof text,
-                          "Tessaloquin performance counters  sample %ld, every %g s", n, interval_);
-        }
-        lines.push_back(text);
-        lines.push_back("provider: " + perf::Describe(sample.provider) + "    " + WallClock());
-        lines.push_back("");
-        if (sample.status != Status::kData) {
-            lines.push_back("  " + Absence(sample));
-        } else {
-            for (const Row& row : rows) {
-                std::snprintf(text, sizeof text, "  %-28.28s %14s%s", row.name.c_str(),
-                              Value(row).c_str(), row.rate ? " /s" : "");
-                lines.push_back(text);
-            }
-        }
-        std::string out;
-        if (drawn_ > 0) out += "\x1b[" + std::to_string(drawn_) + "A\r";  // back to the top
-        for (const std::string& line : lines)
-            out += line + "\x1b[K\n";
-        out += "\x1b[J";  // whatever the last table had below
-        std::fputs(out.c_str(), stdout);
-        std::fflush(stdout);
-        drawn_ = static_cast<int>(lines.size());
-    }
-
-    bool WritePrometheus(const Sample& sample, const std::vector<Row>& rows, std::string* error) {
-        std::string text;
-        char line[256];
-        std::snprintf(line, sizeof line,
-                      "# HELP tessaloquin_up Whether a Tessaloquin server provides the counters.\n"
-                      "# TYPE tessaloquin_up gauge\n"
-                      "tessaloquin_up %d\n",
-                      sample.status == Status::kData ? 1 : 0);
-        text += line;
-        for (const Row& row : rows) {
-            if (!row.valid) continue;
-            text += "# HELP " + row.metric + " " + EscapeHelp(row.help) + "\n# TYPE " + row.metric +
-                    (row.rate ? " counter\n" : " gauge\n");
-            if (row.rate) {
-                std::snprintf(line, sizeof line, "%s %llu\n", row.metric.c_str(),
-                              static_cast<unsigned long long>(row.total));
-            } else {
-                std::snprintf(line, sizeof line, "%s %.0f\n", row.metric.c_str(),
-                              row.shown);  // a raw count
-            }
-            text += line;
-        }
-        return ReplaceFile(prometheus_, text, error);
-    }
-
-    double interval_;
-    long count_;
-    const char* prometheus_;
-    pid_t lastProvider_ = 0;  // the provider of the last sample
-    bool terminal_;
-    int drawn_ = 0;
-    perf::Host host_;
-    std::map<uint32_t, std::string> names_;
+    Options options_;
+    const perf::Catalogue names_;
+    perf::Catalogue catalogue_;  // follows the installation
+    perf::Collector collector_;
+    std::vector<const perf::CounterInfo*> selected_;  // in names_
+    std::unique_ptr<perf::View> view_;
 };
 
 bool ParseInterval(const char* text, double* seconds) {
@@ -391,36 +196,107 @@ bool ParseCount(const char* text, long* count) {
     return true;
 }
 
+bool ParseFormat(const char* text, perf::Format* format) {
+    const struct {
+        const char* name;
+        perf::Format format;
+    } formats[] = {{"lines", perf::Format::kLines},
+                   {"table", perf::Format::kTable},
+                   {"csv", perf::Format::kCsv},
+                   {"json", perf::Format::kJson}};
+    for (const auto& known : formats) {
+        if (std::strcmp(text, known.name) != 0) continue;
+        *format = known.format;
+        return true;
+    }
+    return false;
+}
+
+// Splits "a,b,c"; false when a name is empty.
+bool SplitNames(const char* text, std::vector<std::string>* names) {
+    std::string name;
+    for (const char* at = text;; ++at) {
+        if (*at == ',' || *at == '\0') {
+            if (name.empty()) return false;
+            names->push_back(name);
+            name.clear();
+            if (*at == '\0') return true;
+        } else {
+            name += *at;
+        }
+    }
+}
+
+// 1 parsed, 0 not this option, -1 usage error (reported).
+int ParseOption(int argc, char** argv, int* i, Options* options) {
+    const char* value = nullptr;
+    int found = OptionValue(kTool, argc, argv, i, "--interval", &value);
+    if (found == 1 && !ParseInterval(value, &options->interval)) {
+        std::fprintf(stderr, "%s: --interval takes seconds from 0.1 to 86400, not '%s'\n", kTool,
+                     value);
+        return -1;
+    }
+    if (found != 0) return found;
+    found = OptionValue(kTool, argc, argv, i, "--count", &value);
+    if (found == 1 && !ParseCount(value, &options->count)) {
+        std::fprintf(stderr, "%s: --count takes a positive number, not '%s'\n", kTool, value);
+        return -1;
+    }
+    if (found != 0) return found;
+    found = OptionValue(kTool, argc, argv, i, "--prometheus", &value);
+    if (found == 1 && *value == '\0') {
+        std::fprintf(stderr, "%s: --prometheus needs a file name\n", kTool);
+        return -1;
+    }
+    if (found == 1) options->prometheus = value;
+    if (found != 0) return found;
+    found = OptionValue(kTool, argc, argv, i, "--format", &value);
+    if (found == 1 && !ParseFormat(value, &options->format)) {
+        std::fprintf(stderr, "%s: --format takes lines, table, csv or json, not '%s'\n", kTool,
+                     value);
+        return -1;
+    }
+    if (found == 1) options->formatGiven = true;
+    if (found != 0) return found;
+    found = OptionValue(kTool, argc, argv, i, "--counters", &value);
+    if (found == 1 && !SplitNames(value, &options->counters)) {
+        std::fprintf(stderr, "%s: --counters takes names separated by commas, not '%s'\n", kTool,
+                     value);
+        return -1;
+    }
+    return found;
+}
+
+// The counters named by --counters (all when none), in the order given.
+bool Select(const perf::Catalogue& catalogue, const std::vector<std::string>& names,
+            std::vector<const perf::CounterInfo*>* selected) {
+    if (names.empty()) {
+        for (const perf::CounterInfo& info : catalogue.counters())
+            selected->push_back(&info);
+        return true;
+    }
+    for (const std::string& name : names) {
+        const perf::CounterInfo* info = catalogue.ByUserName(name);
+        if (info == nullptr) {
+            std::fprintf(stderr,
+                         "%s: no counter '%s'; the valid names (or the installed name "
+                         "beside each, ignoring case):\n",
+                         kTool, name.c_str());
+            for (const perf::CounterInfo& known : catalogue.counters())
+                std::fprintf(stderr, "  %-44s %s\n", known.base.c_str(), known.name.c_str());
+            return false;
+        }
+        selected->push_back(info);
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunPerfMonitor(int argc, char** argv) {
-    double interval = 1;
-    long count = 0;
-    const char* prometheus = nullptr;
+    Options options;
     for (int i = 1; i < argc;) {
-        const char* value = nullptr;
-        int found = OptionValue(kTool, argc, argv, &i, "--interval", &value);
-        if (found == 1 && !ParseInterval(value, &interval)) {
-            std::fprintf(stderr, "%s: --interval takes seconds from 0.1 to 86400, not '%s'\n",
-                         kTool, value);
-            return kUsage;
-        }
-        if (found == 0) {
-            found = OptionValue(kTool, argc, argv, &i, "--count", &value);
-            if (found == 1 && !ParseCount(value, &count)) {
-                std::fprintf(stderr, "%s: --count takes a positive number, not '%s'\n", kTool,
-                             value);
-                return kUsage;
-            }
-        }
-        if (found == 0) {
-            found = OptionValue(kTool, argc, argv, &i, "--prometheus", &value);
-            if (found == 1 && *value == '\0') {
-                std::fprintf(stderr, "%s: --prometheus needs a file name\n", kTool);
-                return kUsage;
-            }
-            if (found == 1) prometheus = value;
-        }
+        const int found = ParseOption(argc, argv, &i, &options);
         if (found < 0) return kUsage;
         if (found == 0) {
             std::fprintf(stderr, "%s: unexpected argument '%s'\n", kTool, argv[i]);
@@ -429,23 +305,39 @@ int RunPerfMonitor(int argc, char** argv) {
     }
 
     KvPerfExtension extension;
-    if (KvQueryPerfExtension(perf::kApplication, &extension) != 0) {
-        std::fprintf(stderr,
-                     "%s: the Tessaloquin counters are not installed (run 'tqbs perf install')\n",
-                     kTool);
-        return kFailure;
+    const bool installed = KvQueryPerfExtension(perf::kApplication, &extension) == 0;
+    // Names are chosen among the installed texts, else the library's own.
+    Monitor monitor(options, installed ? &extension : nullptr);
+    std::vector<const perf::CounterInfo*> selected;
+    if (!Select(monitor.names(), options.counters, &selected)) return kUsage;
+    // An exporter keeps running and reports tessaloquin_up 0 until the
+    // counters can be collected; a person is told at once.
+    if (options.prometheus == nullptr) {
+        if (!installed) {
+            std::fprintf(stderr,
+                         "%s: the Tessaloquin counters are not installed (run 'tqbs perf "
+                         "install')\n",
+                         kTool);
+            return kFailure;
+        }
+        if (extension.disabled != 0) {
+            std::fprintf(stderr,
+                         "%s: the Tessaloquin counters are disabled (\"Disable Performance "
+                         "Counters\" is set in the installation)\n",
+                         kTool);
+            return kFailure;
+        }
     }
-    if (extension.disabled != 0) {
-        std::fprintf(stderr,
-                     "%s: the Tessaloquin counters are disabled (\"Disable Performance Counters\" "
-                     "is set in the installation)\n",
-                     kTool);
-        return kFailure;
-    }
+
     g_stop = 0;
-    CatchStopSignals();
-    Monitor monitor(interval, count, prometheus);
-    return monitor.Run(extension);
+    g_resized = 0;
+    Catch(SIGINT, OnStopSignal);
+    Catch(SIGTERM, OnStopSignal);
+    const bool live = !options.formatGiven && isatty(STDOUT_FILENO) == 1;
+    if (live) Catch(SIGWINCH, OnResize);
+    std::unique_ptr<perf::View> view = live ? perf::ScreenView(options.interval, options.count)
+                                            : perf::FormatView(options.format, selected);
+    return monitor.Run(std::move(selected), std::move(view));
 }
 
 }  // namespace tqbs

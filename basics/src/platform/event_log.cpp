@@ -110,7 +110,7 @@ bool SocketAddress(const char* path, sockaddr_un* address) {
     return true;
 }
 
-// The stored texts break lines with CR LF; the log wants plain lines.
+// The log wants plain lines: a carriage return a caller's text carries is dropped.
 std::string WithoutCarriageReturns(const char* message) {
     std::string text;
     for (const char* p = message; *p != '\0'; ++p) {

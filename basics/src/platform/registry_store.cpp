@@ -1,7 +1,16 @@
-// File-backed registry store. A key is a directory below the root, a value a
-// file in it: the four bytes "TQRV", the type as a little-endian 32-bit number,
-// then the value's bytes. Every name is checked before it reaches the file
-// system, so no path leaves the root.
+// File-backed registry store. A key is a directory below the root. A value is a
+// file in its key's directory that holds the four bytes "TQRV", the type as a
+// little-endian 32-bit number, then the value's bytes; its file name is the
+// character 0x01 followed by the value's name. No key or value name may hold a
+// control character, so a value's file never meets the directory of a subkey
+// of the same name, and the key's default value (the empty name) is the file
+// "\x01" alone. Temporary files begin with 0x02 and so meet neither.
+//
+// Stores written before values had their prefix keep a value in a file named
+// as the value. Such a file is still read; writing or deleting the value
+// removes it, and creating a subkey of its name moves it to the prefixed name.
+// Every name is checked before it reaches the file system, so no path leaves
+// the root.
 #include "platform/registry_store.h"
 
 #include <dirent.h>
@@ -25,7 +34,8 @@ constexpr unsigned char kMagic[4] = {'T', 'Q', 'R', 'V'};
 constexpr size_t kHeaderSize = 8;
 constexpr mode_t kDirectoryMode = 0755;
 constexpr mode_t kValueMode = 0644;
-constexpr char kTempPattern[] = ".tmp-XXXXXX";
+constexpr char kValuePrefix = '\x01';
+constexpr char kTempPattern[] = "\x02tmp-XXXXXX";
 
 RegistryStatus FromErrno(int error) {
     switch (error) {
@@ -36,6 +46,8 @@ RegistryStatus FromErrno(int error) {
         case EPERM:
         case EROFS:
             return RegistryStatus::kAccessDenied;
+        case ENAMETOOLONG:
+            return RegistryStatus::kInvalidName;
         default:
             return RegistryStatus::kIoError;
     }
@@ -46,6 +58,17 @@ std::string Join(const std::string& directory, std::string_view name) {
     if (path.empty() || path.back() != '/') path += '/';
     path.append(name);
     return path;
+}
+
+// The file of a value in the current layout.
+std::string ValuePath(const std::string& directory, std::string_view name) {
+    std::string file(1, kValuePrefix);
+    file.append(name);
+    return Join(directory, file);
+}
+
+bool IsValidValueName(std::string_view name) {
+    return name.empty() || RegistryStore::IsValidName(name);
 }
 
 std::string CurrentDirectory() {
@@ -121,10 +144,35 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Creates the missing directories of the chain. Every existing one is checked
-// first, so that a value standing where a key should be refuses the whole
-// request before anything is created.
-RegistryStatus MakeDirectories(const std::vector<std::string>& chain) {
+// Removes the file of the old layout that holds the value name of directory:
+// kNotFound when there is none (a subkey's directory is none).
+RegistryStatus RemoveOldValue(const std::string& directory, std::string_view name) {
+    if (name.empty()) return RegistryStatus::kNotFound;
+    const std::string path = Join(directory, name);
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) return FromErrno(errno);
+    if (S_ISDIR(info.st_mode)) return RegistryStatus::kNotFound;
+    return unlink(path.c_str()) == 0 ? RegistryStatus::kOk : FromErrno(errno);
+}
+
+// Moves a value file of the old layout that stands where a subkey's directory
+// goes to its prefixed name. A prefixed file that is there already is the
+// newer value: the old file is only removed then.
+RegistryStatus MoveOldValue(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) return FromErrno(errno);
+    if (!S_ISREG(info.st_mode)) return RegistryStatus::kAccessDenied;
+    const size_t slash = path.find_last_of('/');
+    const std::string target = ValuePath(path.substr(0, slash), path.substr(slash + 1));
+    if (link(path.c_str(), target.c_str()) != 0 && errno != EEXIST) return FromErrno(errno);
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return FromErrno(errno);
+    return RegistryStatus::kOk;
+}
+
+// Creates the missing directories of the chain; the keys begin at first_key.
+// The directories above are checked before anything is created, and one that
+// is not a directory refuses the request.
+RegistryStatus MakeDirectories(const std::vector<std::string>& chain, size_t first_key) {
     if (IsDirectory(chain.back())) return RegistryStatus::kOk;
     size_t missing = 0;
     for (; missing < chain.size(); ++missing) {
@@ -133,13 +181,23 @@ RegistryStatus MakeDirectories(const std::vector<std::string>& chain) {
             if (errno == ENOENT) break;
             return FromErrno(errno);
         }
-        if (!S_ISDIR(info.st_mode)) return RegistryStatus::kAccessDenied;
+        if (S_ISDIR(info.st_mode)) continue;
+        if (missing < first_key) return RegistryStatus::kAccessDenied;
+        break;  // an old value file where a key goes: moved aside below
     }
     for (size_t i = missing; i < chain.size(); ++i) {
         if (mkdir(chain[i].c_str(), kDirectoryMode) == 0) continue;
         if (errno != EEXIST) return FromErrno(errno);
         // Created meanwhile by someone else: fine if it is a directory.
-        if (!IsDirectory(chain[i])) return RegistryStatus::kAccessDenied;
+        if (IsDirectory(chain[i])) continue;
+        if (i < first_key) return RegistryStatus::kAccessDenied;
+        if (const RegistryStatus status = MoveOldValue(chain[i]); status != RegistryStatus::kOk) {
+            return status;
+        }
+        if (mkdir(chain[i].c_str(), kDirectoryMode) != 0) {
+            const int error = errno;
+            if (!IsDirectory(chain[i])) return FromErrno(error);
+        }
     }
     return RegistryStatus::kOk;
 }
@@ -167,6 +225,26 @@ RegistryStatus WriteFull(int fd, const void* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return RegistryStatus::kOk;
+}
+
+// Opens a value's file for reading: the prefixed file, else a file of the old
+// layout (never a subkey's directory). -1 with errno set when there is none.
+int OpenValue(const std::string& directory, std::string_view name) {
+    // O_NONBLOCK keeps a stray FIFO from blocking the open; it is refused later.
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    const std::string path = ValuePath(directory, name);
+    const int fd = open(path.c_str(), kFlags);
+    if (fd >= 0 || errno != ENOENT || name.empty()) return fd;
+    const int old = open(Join(directory, name).c_str(), kFlags);
+    if (old >= 0) {
+        struct stat info {};
+        if (fstat(old, &info) == 0 && !S_ISDIR(info.st_mode)) return old;
+        close(old);
+        errno = ENOENT;
+    }
+    if (errno != ENOENT) return -1;
+    // A writer may have moved the value to its prefixed name in between.
+    return open(path.c_str(), kFlags);
 }
 
 // Reads an open value file. The file behind fd is never written again once it
@@ -209,6 +287,15 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
+// The type of a directory entry (DT_DIR, DT_REG, ...), not following links;
+// DT_UNKNOWN when it cannot be told.
+unsigned char EntryType(int dir_fd, const dirent* entry) {
+    if (entry->d_type != DT_UNKNOWN) return entry->d_type;
+    struct stat info {};
+    if (fstatat(dir_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return DT_UNKNOWN;
+    return static_cast<unsigned char>(IFTODT(info.st_mode));
+}
+
 // Removes every value (and stray temporary file) of a key, or nothing at all
 // when the key has a subkey.
 RegistryStatus RemoveValues(const std::string& directory) {
@@ -225,14 +312,9 @@ RegistryStatus RemoveValues(const std::string& directory) {
         }
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
-        bool is_directory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            if (fstatat(dir_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            is_directory = S_ISDIR(info.st_mode);
-        }
-        if (is_directory) return RegistryStatus::kKeyHasSubkeys;
-        files.emplace_back(name);
+        const unsigned char type = EntryType(dir_fd, entry);
+        if (type == DT_DIR) return RegistryStatus::kKeyHasSubkeys;
+        if (type != DT_UNKNOWN) files.emplace_back(name);
     }
     for (const std::string& file : files) {
         if (unlinkat(dir_fd, file.c_str(), 0) != 0 && errno != ENOENT) return FromErrno(errno);
@@ -240,15 +322,18 @@ RegistryStatus RemoveValues(const std::string& directory) {
     return RegistryStatus::kOk;
 }
 
-// Resolves a key path to its directory chain below the current root. The root
-// itself (a path without names) is refused unless allow_root is set.
-RegistryStatus ResolveKey(std::string_view path, bool allow_root, std::vector<std::string>* chain) {
+// Resolves a key path to its directory chain below the current root, whose
+// last *keys entries are the keys. The root itself (a path without names) is
+// refused unless allow_root is set.
+RegistryStatus ResolveKey(std::string_view path, bool allow_root, std::vector<std::string>* chain,
+                          size_t* keys = nullptr) {
     std::vector<std::string_view> names;
     if (!SplitKeyPath(path, &names)) return RegistryStatus::kInvalidName;
     if (names.empty() && !allow_root) return RegistryStatus::kInvalidName;
     const std::string root = RegistryStore::Root();
     if (root.empty()) return RegistryStatus::kIoError;
     *chain = DirectoryChain(root, names);
+    if (keys != nullptr) *keys = names.size();
     return RegistryStatus::kOk;
 }
 
@@ -296,8 +381,9 @@ RegistryStatus RegistryStore::CreateKey(std::string_view path, RegistryKey* key)
     key->directory_.clear();
     try {
         std::vector<std::string> chain;
-        RegistryStatus status = ResolveKey(path, true, &chain);
-        if (status == RegistryStatus::kOk) status = MakeDirectories(chain);
+        size_t keys = 0;
+        RegistryStatus status = ResolveKey(path, true, &chain, &keys);
+        if (status == RegistryStatus::kOk) status = MakeDirectories(chain, chain.size() - keys);
         if (status == RegistryStatus::kOk) key->directory_ = std::move(chain.back());
         return status;
     } catch (const std::bad_alloc&) {
@@ -312,13 +398,11 @@ void RegistryStore::CloseKey(RegistryKey* key) {
 RegistryStatus RegistryStore::QueryValue(const RegistryKey& key, std::string_view name,
                                          RegistryType* type, void* data, uint32_t* size) {
     // A closed key or a buffer without a size is a caller error, reported as a bad name.
-    if (!key.is_open() || !IsValidName(name) || (data != nullptr && size == nullptr)) {
+    if (!key.is_open() || !IsValidValueName(name) || (data != nullptr && size == nullptr)) {
         return RegistryStatus::kInvalidName;
     }
     try {
-        const std::string path = Join(key.directory_, name);
-        // O_NONBLOCK keeps a stray FIFO from blocking the open; it is refused below.
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        const int fd = OpenValue(key.directory_, name);
         if (fd < 0) return FromErrno(errno);
         const RegistryStatus status = ReadValue(fd, type, data, size);
         close(fd);
@@ -330,16 +414,11 @@ RegistryStatus RegistryStore::QueryValue(const RegistryKey& key, std::string_vie
 
 RegistryStatus RegistryStore::SetValue(const RegistryKey& key, std::string_view name,
                                        RegistryType type, const void* data, uint32_t size) {
-    if (!key.is_open() || !IsValidName(name) || (data == nullptr && size != 0)) {
+    if (!key.is_open() || !IsValidValueName(name) || (data == nullptr && size != 0)) {
         return RegistryStatus::kInvalidName;
     }
     try {
-        const std::string target = Join(key.directory_, name);
-        struct stat info {};
-        if (lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            return RegistryStatus::kAccessDenied;  // the name belongs to a subkey
-        }
-
+        const std::string target = ValuePath(key.directory_, name);
         std::string temp = Join(key.directory_, kTempPattern);
         const int fd = mkostemp(temp.data(), O_CLOEXEC);
         if (fd < 0) return FromErrno(errno);
@@ -362,24 +441,31 @@ RegistryStatus RegistryStore::SetValue(const RegistryKey& key, std::string_view 
         if (status == RegistryStatus::kOk && fsync(fd) != 0) status = FromErrno(errno);
         if (close(fd) != 0 && status == RegistryStatus::kOk) status = FromErrno(errno);
         if (status == RegistryStatus::kOk && rename(temp.c_str(), target.c_str()) != 0) {
-            status = errno == EISDIR ? RegistryStatus::kAccessDenied : FromErrno(errno);
+            status = FromErrno(errno);
         }
-        if (status != RegistryStatus::kOk) unlink(temp.c_str());
-        return status;
+        if (status != RegistryStatus::kOk) {
+            unlink(temp.c_str());
+            return status;
+        }
+        // The value in place, its file of the old layout goes: readers take the
+        // prefixed file first, so they see the new value all along.
+        RemoveOldValue(key.directory_, name);
+        return RegistryStatus::kOk;
     } catch (const std::bad_alloc&) {
         return RegistryStatus::kIoError;
     }
 }
 
 RegistryStatus RegistryStore::DeleteValue(const RegistryKey& key, std::string_view name) {
-    if (!key.is_open() || !IsValidName(name)) return RegistryStatus::kInvalidName;
+    if (!key.is_open() || !IsValidValueName(name)) return RegistryStatus::kInvalidName;
     try {
-        const std::string path = Join(key.directory_, name);
-        struct stat info {};
-        if (lstat(path.c_str(), &info) != 0) return FromErrno(errno);
-        if (S_ISDIR(info.st_mode)) return RegistryStatus::kNotFound;  // a subkey, not a value
-        if (unlink(path.c_str()) != 0) return FromErrno(errno);
-        return RegistryStatus::kOk;
+        RegistryStatus status = RegistryStatus::kOk;
+        if (unlink(ValuePath(key.directory_, name).c_str()) != 0) {
+            status = FromErrno(errno);
+            if (status != RegistryStatus::kNotFound) return status;
+        }
+        const RegistryStatus old = RemoveOldValue(key.directory_, name);
+        return old == RegistryStatus::kNotFound ? status : old;
     } catch (const std::bad_alloc&) {
         return RegistryStatus::kIoError;
     }
@@ -401,6 +487,43 @@ RegistryStatus RegistryStore::DeleteKey(std::string_view path) {
             if (errno != ENOTEMPTY && errno != EEXIST) return FromErrno(errno);
         }
         return RegistryStatus::kIoError;
+    } catch (const std::bad_alloc&) {
+        return RegistryStatus::kIoError;
+    }
+}
+
+RegistryStatus RegistryStore::EnumKey(const RegistryKey& key, std::vector<std::string>* subkeys,
+                                      std::vector<std::string>* values) {
+    if (!key.is_open()) return RegistryStatus::kInvalidName;
+    try {
+        const std::unique_ptr<DIR, DirCloser> dir(opendir(key.directory_.c_str()));
+        if (!dir) return FromErrno(errno);
+        std::vector<std::string> keys, names;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = readdir(dir.get());
+            if (entry == nullptr) {
+                if (errno != 0) return FromErrno(errno);
+                break;
+            }
+            std::string_view name = entry->d_name;
+            if (!name.empty() && name.front() == kValuePrefix) {
+                name.remove_prefix(1);
+                if (IsValidValueName(name)) names.emplace_back(name);
+                continue;
+            }
+            if (!IsValidName(name)) continue;  // ".", "..", temporary files
+            const unsigned char type = EntryType(dirfd(dir.get()), entry);
+            if (type == DT_DIR) keys.emplace_back(name);
+            if (type == DT_REG) names.emplace_back(name);  // a value of the old layout
+        }
+        std::sort(keys.begin(), keys.end());
+        std::sort(names.begin(), names.end());
+        // A value in both layouts, caught while a writer replaces it, counts once.
+        names.erase(std::unique(names.begin(), names.end()), names.end());
+        if (subkeys != nullptr) *subkeys = std::move(keys);
+        if (values != nullptr) *values = std::move(names);
+        return RegistryStatus::kOk;
     } catch (const std::bad_alloc&) {
         return RegistryStatus::kIoError;
     }

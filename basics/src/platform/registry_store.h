@@ -1,23 +1,27 @@
 // File-backed registry store: the stand-in for the platform registry under the
 // local machine. A key is a directory below the root, a value a file in it that
-// keeps its type and its bytes.
+// keeps its type and its bytes. A key may hold a subkey and a value of the same
+// name, and a default value: the value of the empty name.
 //
 // Root: $TQ_REGISTRY_ROOT, else $XDG_CONFIG_HOME/tessaloquin/registry, else
 // $HOME/.config/tessaloquin/registry. The root is read again on every open, so
 // a test can point it at a temporary directory.
 //
 // Key paths are key names separated by '\' ("SOFTWARE\Quelmar\Tessaloquin");
-// empty segments (a leading, trailing or doubled '\') are ignored. A key or
-// value name is refused when it is empty, "." or "..", or contains '/' or a
-// control character, so that no path leaves the root. Names compare exactly as
-// written. Writes are atomic: a temporary file in the key's directory renamed
-// over the value, so a reader sees the old or the new value, never a mixture.
+// empty segments (a leading, trailing or doubled '\') are ignored. A key name
+// is refused when it is empty, "." or "..", or contains '/' or a control
+// character, so that no path leaves the root; so is a value name, except that
+// it may be empty. A name too long for the file system is refused as well.
+// Names compare exactly as written. Writes are atomic: a temporary file in the
+// key's directory renamed over the value, so a reader sees the old or the new
+// value, never a mixture.
 #ifndef KVBASICS_PLATFORM_REGISTRY_STORE_H
 #define KVBASICS_PLATFORM_REGISTRY_STORE_H
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tq::platform {
 
@@ -33,7 +37,7 @@ enum class RegistryStatus : int32_t {
     kOk = 0,
     kNotFound = 2,          // key or value does not exist
     kAccessDenied = 5,      // the file system refused (permissions, read-only)
-    kInvalidName = 123,     // a name that could leave the root, or an empty one
+    kInvalidName = 123,     // a name that could leave the root, an empty or too long one
     kMoreData = 234,        // the caller's buffer is too small
     kKeyHasSubkeys = 1020,  // a key with subkeys cannot be deleted
     kIoError = 1117,        // any other failure of the file system (full disk, ...)
@@ -72,10 +76,14 @@ public:
     static RegistryStatus SetValue(const RegistryKey& key, std::string_view name, RegistryType type,
                                    const void* data, uint32_t size);
     static RegistryStatus DeleteValue(const RegistryKey& key, std::string_view name);
+    // The names of a key's subkeys and of its values, each sorted; either
+    // list may be null.
+    static RegistryStatus EnumKey(const RegistryKey& key, std::vector<std::string>* subkeys,
+                                  std::vector<std::string>* values);
     // Deletes a key and its values; refused while it has subkeys.
     static RegistryStatus DeleteKey(std::string_view path);
 
-    // True when name may be a key or value name.
+    // True when name may be a key name (and a value name; a value's may also be empty).
     static bool IsValidName(std::string_view name);
 };
 
