@@ -9,8 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "checksum.h"
 #include "memfile.h"
+#include "memfile/checksum.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "kvstatistics.h"
 #include "prfdata.h"
-#include "prfdata_items.h"
+#include "statistics/prfdata_items.h"
 
 namespace {
 

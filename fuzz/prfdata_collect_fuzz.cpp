@@ -14,7 +14,7 @@
 #include "fuzz_common.h"
 #include "kvstatistics.h"
 #include "prfdata.h"
-#include "prfdata_items.h"
+#include "statistics/prfdata_items.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <gtest/gtest.h>
 
 #include "kvbasics.h"
-#include "perf_registry.h"
 #include "platform/clock.h"
 #include "platform/registry_store.h"
-#include "platform_services.h"
-#include "prfdata_items.h"
+#include "statistics/perf_registry.h"
+#include "statistics/prfdata_items.h"
 #include "support/test_env.h"
+#include "system/platform_services.h"
 
 namespace {
 

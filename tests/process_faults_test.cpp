@@ -30,7 +30,7 @@
 #include "kvbasics.h"
 #include "platform/registry_store.h"
 #include "platform/shared_memory.h"
-#include "prfdata_items.h"
+#include "statistics/prfdata_items.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 

@@ -35,7 +35,7 @@ for option in --version -V; do
 done
 expect 0 info --json
 [ "$(wc -l <<<"$out")" -eq 1 ] || fail "info --json: not one line: $out"
-holds "$out" "^\{\"module\":\"$module\",\"description\":\"$description\",\"version\":\[${version//./,}\],\"built\":\"[^\"]+\",\"compiler\":\"[^\"]+\",\"compiler_version\":[0-9]+\}$"
+holds "$out" "^\{\"module\":\"$module\",\"description\":\"$description\",\"version\":\[${version//./,}\],\"built\":\"[^\"]+\",\"compiler\":\"[^\"]+\",\"compiler_version\":[0-9]+,\"sources\":\"[^\"]+\"\}$"
 
 # registry: one KEY argument, typed values, subkeys and values of one name,
 # default values, whole keys deleted, and every failure with its reason.
