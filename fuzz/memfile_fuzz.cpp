@@ -334,9 +334,12 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             s.model = Model{sm.bytes, 0};
             break;
         }
-        default: {  // assignment
+        default: {  // assignment; to itself it only puts the position at 0
             f = *other.file;
-            if (&s == &other) break;
+            if (&s == &other) {
+                s.model.position = 0;
+                break;
+            }
             Model& sm = other.model;
             if (sm.Size() != 0 && sm.position > sm.Size()) sm.position = 0;
             s.model = Model{sm.bytes, 0};
