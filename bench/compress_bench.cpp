@@ -1,7 +1,9 @@
 // DScomp and DSdecomp on 8 KiB pages against zlib's deflate (level 1, Z_RLE)
-// and inflate, and against memcpy of the same bytes. Two kinds of page:
+// and inflate, LZ4's default compressor and its safe decompressor, and memcpy
+// of the same bytes. Two kinds of page:
 // database-like records (blank-padded text fields, runs of zeros, some random
 // bytes, free space at the end) and random bytes.
+#include <lz4.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -155,6 +157,34 @@ void ExpandInflate(benchmark::State& state, Bytes page) {
     if (out != page) std::abort();
 }
 
+void CompressLz4(benchmark::State& state, Bytes page) {
+    Bytes stream(static_cast<size_t>(LZ4_compressBound(static_cast<int>(page.size()))));
+    int size = 0;
+    for (auto _ : state) {
+        size = LZ4_compress_default(reinterpret_cast<const char*>(page.data()),
+                                    reinterpret_cast<char*>(stream.data()),
+                                    static_cast<int>(page.size()), static_cast<int>(stream.size()));
+        benchmark::ClobberMemory();
+    }
+    if (size <= 0) std::abort();
+    state.counters["compressed"] = static_cast<double>(size) / static_cast<double>(page.size());
+}
+
+void ExpandLz4(benchmark::State& state, Bytes page) {
+    Bytes stream(static_cast<size_t>(LZ4_compressBound(static_cast<int>(page.size()))));
+    const int size = LZ4_compress_default(
+        reinterpret_cast<const char*>(page.data()), reinterpret_cast<char*>(stream.data()),
+        static_cast<int>(page.size()), static_cast<int>(stream.size()));
+    Bytes out(kPage);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(LZ4_decompress_safe(reinterpret_cast<const char*>(stream.data()),
+                                                     reinterpret_cast<char*>(out.data()), size,
+                                                     static_cast<int>(out.size())));
+        benchmark::ClobberMemory();
+    }
+    if (out != page) std::abort();
+}
+
 void Copy(benchmark::State& state, Bytes page) {
     Bytes out(kPage);
     for (auto _ : state) {
@@ -164,8 +194,8 @@ void Copy(benchmark::State& state, Bytes page) {
     }
 }
 
-// dscomp/KIND/ours against dscomp/KIND/deflate_rle and dscomp/KIND/memcpy;
-// dsdecomp/KIND/ours against dsdecomp/KIND/inflate and dsdecomp/KIND/memcpy.
+// dscomp/KIND/ours against dscomp/KIND/deflate_rle, .../lz4 and .../memcpy;
+// dsdecomp/KIND/ours against dsdecomp/KIND/inflate, .../lz4 and .../memcpy.
 const bool registered = [] {
     const std::pair<const char*, Bytes> pages[] = {{"page", DatabasePage()},
                                                    {"random", RandomPage()}};
@@ -174,9 +204,11 @@ const bool registered = [] {
         benchmark::RegisterBenchmark(("dscomp/" + k + "/ours").c_str(), CompressOurs, page);
         benchmark::RegisterBenchmark(("dscomp/" + k + "/deflate_rle").c_str(), CompressDeflate,
                                      page);
+        benchmark::RegisterBenchmark(("dscomp/" + k + "/lz4").c_str(), CompressLz4, page);
         benchmark::RegisterBenchmark(("dscomp/" + k + "/memcpy").c_str(), Copy, page);
         benchmark::RegisterBenchmark(("dsdecomp/" + k + "/ours").c_str(), ExpandOurs, page);
         benchmark::RegisterBenchmark(("dsdecomp/" + k + "/inflate").c_str(), ExpandInflate, page);
+        benchmark::RegisterBenchmark(("dsdecomp/" + k + "/lz4").c_str(), ExpandLz4, page);
         benchmark::RegisterBenchmark(("dsdecomp/" + k + "/memcpy").c_str(), Copy, page);
     }
     return true;

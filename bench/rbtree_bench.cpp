@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <absl/container/btree_set.h>
 #include <benchmark/benchmark.h>
 
 #include "kvbasics.h"
@@ -161,6 +162,17 @@ void SetSearch(benchmark::State& state) {
     }
 }
 
+// Abseil's B-tree: the strongest ordered container packaged by Debian, with
+// the same compare function as the others.
+void BtreeSearch(benchmark::State& state) {
+    absl::btree_multiset<uint64_t, bool (*)(uint64_t, uint64_t)> set(RandomKeys().begin(),
+                                                                     RandomKeys().end(), Less);
+    for (auto _ : state) {
+        for (uint64_t key : RandomKeys())
+            benchmark::DoNotOptimize(set.find(key));
+    }
+}
+
 void TreeWalk(benchmark::State& state) {
     Tree tree;
     tree.InsertAll(RandomKeys());
@@ -299,6 +311,7 @@ const bool registered = [] {
     add("kvrbtree/ascending/multiset", [](benchmark::State& s) { SetInsert(s, AscendingKeys()); });
     add("kvrbtree/search/ours", TreeSearch);
     add("kvrbtree/search/multiset", SetSearch);
+    add("kvrbtree/search/btree", BtreeSearch);
     add("kvrbtree/walk/ours", TreeWalk);
     add("kvrbtree/walk/multiset", SetWalk);
     add("kvrbtree/delete/ours", TreeDelete);

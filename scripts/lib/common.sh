@@ -3,11 +3,13 @@
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# Installs what the build and the tests need, when it is missing and we may.
+# Installs what the build and the tests need, when it is missing and we may;
+# arguments name further packages a script needs (the benchmarks' peers).
 ensure_packages() {
     local wanted=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
                   libbenchmark-dev zlib1g-dev clang libcpp-httplib-dev prometheus tmux
                   groff-base abigail-tools dpkg-dev)
+    wanted+=("$@")
     local missing=()
     for p in "${wanted[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
