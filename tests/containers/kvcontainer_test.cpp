@@ -169,6 +169,14 @@ TEST(EntryCache, UngettingAndSpareBlocks) {
         c.GetEntry();
     EXPECT_EQ(c.currentBlock, block);  // newest spare first, then the older one
     EXPECT_EQ(c.oldestBlock, newest);
+    // Again with a spare block waiting: the blocks in use join it, none is lost.
+    for (int i = 0; i < 4; ++i)
+        c.UngetEntry();
+    EXPECT_EQ(c.spareBlocks, block);
+    c.UngetAllEntries();
+    for (int i = 0; i < 8; ++i)
+        c.GetEntry();
+    EXPECT_EQ(c.currentBlock, block);
     EXPECT_EQ(tq::platform::HeapFailAfter(0), 0u);
     c.Clear();
     EXPECT_EQ(c.spareBlocks, nullptr);

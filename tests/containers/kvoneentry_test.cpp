@@ -29,6 +29,7 @@ TEST(OneEntryTest, SourceOfTreeSearchInsertionAndDeletion) {
     });
     int32_t key = 0, dat = 0;
     KvOneEntryContainer one(&key, &dat);
+    EXPECT_EQ(one.count, 1u);  // the differ's mismatch limit reads it
     KvOneEntryIterator source(&one, nullptr);
     for (int32_t k : {5, 1, 9}) {
         key = k;
@@ -65,6 +66,7 @@ TEST(OneEntryTest, SourceOfTreeSearchInsertionAndDeletion) {
     // Empty: First and Last find nothing, Next and Prior step onto the entry
     // without looking, so a key set afterwards is read.
     one.SetKey(nullptr);
+    EXPECT_EQ(one.count, 0u);
     EXPECT_EQ(source.First(), KvCONT_BEFORE_FIRST);
     EXPECT_EQ(source.Next(), 0);
     EXPECT_EQ(source.GetKey(st, nullptr), nullptr);
@@ -73,6 +75,7 @@ TEST(OneEntryTest, SourceOfTreeSearchInsertionAndDeletion) {
     EXPECT_EQ(source.Last(), KvCONT_AFTER_LAST);
     EXPECT_EQ(source.Prior(), 0);
     one.SetKey(&key);
+    EXPECT_EQ(one.count, 1u);
     EXPECT_EQ(source.GetKey(st, nullptr), &key);
     EXPECT_EQ(st, 0);
 }

@@ -1,6 +1,7 @@
 // The run-length compressor against a reference model of its token rules.
 #include <algorithm>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -80,6 +81,18 @@ TEST(Compress, ExpandStopsAtTheCapacityAndRefusesBrokenStreams) {
     EXPECT_EQ(DSlen(const_cast<unsigned char*>(stream.data()), 4), 4);
     Bytes literal = {0x00, 0x02, 0x41, 0x42};
     EXPECT_EQ(DSlen(literal.data(), 4), 2);
+    // Runs of 255, two bytes each, up to INT32_MAX and beyond: a length an int
+    // cannot hold is -1, also one that wraps past 2^32 to 5.
+    Bytes runs(2 * 16'843'010, 0);
+    for (size_t at = 0; at < runs.size(); at += 2)
+        runs[at] = 0xFF;
+    for (auto [full, last, expected] :
+         {std::tuple{8'421'504, 127, INT32_MAX}, {8'421'504, 128, -1}, {16'843'009, 6, -1}}) {
+        const auto at = static_cast<size_t>(2 * full);
+        runs[at] = static_cast<unsigned char>(last);
+        EXPECT_EQ(DSlen(runs.data(), 2 * full + 2), expected) << full << " runs and " << last;
+        runs[at] = 0xFF;
+    }
 
     // Cut-off streams: never a read past the end, never success.
     for (Bytes cut : {Bytes{0x03}, Bytes{0x00, 0x05, 0x41}, Bytes{0x02, 0x41, 0x00}}) {

@@ -163,7 +163,37 @@ TEST(MemFile, CopyDeleteAndInitializeAgainstAModel) {
     EXPECT_EQ(Text(f), "0123456zzz");
 }
 
-TEST(MemFile, CrossFileCopiesAndAssignment) {
+TEST(MemFile, SeekAndCrossFileCopiesAndAssignment) {
+    // Seek from position 3 of ten digits: the digit it points at (0: null),
+    // the usable length and the position after. Origin 2 counts back from the
+    // end; any origin but 1 and 2 counts from the start.
+    struct {
+        unsigned short origin;
+        int offset, wanted;  // wanted -1: no length asked for
+        char at;
+        unsigned length;
+        int position;
+    } const seeks[] = {
+        {0, 7, 2, '7', 2, 7}, {0, 8, 5, '8', 2, 8},    {0, 10, 1, 0, 0, 3},   {5, 4, 1, '4', 1, 4},
+        {1, 2, 4, '5', 4, 5}, {1, -3, 10, '0', 10, 0}, {1, 7, 1, 0, 0, 3},    {2, 4, 4, '6', 4, 6},
+        {2, 4, 8, '6', 4, 6}, {2, 10, 3, '0', 3, 0},   {2, 1, -1, '9', 0, 9}, {2, 0, 1, 0, 0, 3},
+        {2, -2, 1, 0, 0, 3},
+    };
+    MemFile digits;
+    Fill(digits, "0123456789");
+    for (const auto& s : seeks) {
+        digits.Seek(3, 0, nullptr);
+        unsigned length = static_cast<unsigned>(s.wanted);
+        const unsigned char* p =
+            digits.Seek(s.offset, s.origin, s.wanted < 0 ? nullptr : &length, 0);
+        SCOPED_TRACE(testing::Message() << s.origin << ", " << s.offset << ", " << s.wanted);
+        EXPECT_EQ(p == nullptr ? '\0' : static_cast<char>(*p), s.at);
+        if (s.wanted >= 0) {
+            EXPECT_EQ(length, s.length);
+        }
+        EXPECT_EQ(digits.GetPosition(), s.position);
+    }
+
     MemFile a, b;
     Fill(a, "hello world");
     a.Seek(3, 0, nullptr);
@@ -185,11 +215,15 @@ TEST(MemFile, CrossFileCopiesAndAssignment) {
     EXPECT_EQ(b.GetPosition(), 0);
     Fill(b, "world world");
 
-    MemFile c;
-    a.Seek(6, 0, nullptr);
-    EXPECT_EQ(a.Get(&c, 5, 2), 5u);
-    EXPECT_EQ(c.GetLogicalSize(), 7);
-    EXPECT_EQ(std::memcmp(c.GetBuffer() + 2, "world", 5), 0);
+    // From the source's position, clipped at its logical end (an unclipped
+    // read of 8 would stay inside the 16-byte block, unseen by the sanitizer).
+    for (auto [length, copied] : {std::pair{3u, 3u}, {8u, 5u}}) {
+        MemFile c;
+        a.Seek(6, 0, nullptr);
+        EXPECT_EQ(a.Get(&c, length, 2), copied);
+        EXPECT_EQ(c.GetLogicalSize(), int(2 + copied));
+        EXPECT_EQ(std::memcmp(c.GetBuffer() + 2, "world", copied), 0);
+    }
 
     MemFile copy(a);
     EXPECT_EQ(Text(copy), "hello world");

@@ -97,11 +97,16 @@ TEST_F(RegistryStoreTest, KeysAreDirectoriesBelowTheRoot) {
     EXPECT_EQ(RS::OpenKey("A\\B", &key_), S::kOk);
     EXPECT_EQ(key_.directory(), root_ + "/A/B");
 
+    // Without a root of our own: an absolute XDG_CONFIG_HOME, else the home's.
     test::ScopedEnv no_root("TQ_REGISTRY_ROOT", ""), home("HOME", "/home/me");
-    test::ScopedEnv config("XDG_CONFIG_HOME", "/etc/xdg");
-    EXPECT_EQ(RS::Root(), "/etc/xdg/tessaloquin/registry");
-    test::ScopedEnv no_config("XDG_CONFIG_HOME", nullptr);
-    EXPECT_EQ(RS::Root(), "/home/me/.config/tessaloquin/registry");
+    const std::string fromHome = "/home/me/.config/tessaloquin/registry";
+    for (const auto& [config, root] : {std::pair{"/etc/xdg", "/etc/xdg/tessaloquin/registry"s},
+                                       {"etc/xdg", fromHome},
+                                       {"", fromHome},
+                                       {nullptr, fromHome}}) {
+        test::ScopedEnv xdg("XDG_CONFIG_HOME", config);
+        EXPECT_EQ(RS::Root(), root) << (config != nullptr ? config : "unset");
+    }
 }
 
 TEST_F(RegistryStoreTest, HostileNamesAreRefusedAndNothingLeavesTheRoot) {

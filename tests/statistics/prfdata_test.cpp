@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -126,7 +127,6 @@ TEST_F(PerfTest, ProviderLaysOutTheBlock) {
     EXPECT_EQ(Load32(block + 944), 184u);  // the counter block's ByteLength
     EXPECT_EQ(reinterpret_cast<const unsigned char*>(provider.CounterSlot32(104, 0)),
               block + 944 + 8 + 24);
-    EXPECT_EQ(provider.CounterSlot32(104, 1), nullptr);  // no instances
     EXPECT_EQ(provider.CounterSlot32(99, 0), nullptr);
 
     // One provider at a time; consumers map the same block.
@@ -155,8 +155,33 @@ TEST_F(PerfTest, ActivationResults) {
     // The failed provider gave the role back.
     ASSERT_EQ(DeregisterStatistics(), 0);
     ASSERT_EQ(RegisterStatistics(), 0);
-    PrfData provider(u"Tessaloquin", Items());
-    EXPECT_EQ(provider.Activate(1), 0);
+    // Counter 112 becomes a second object, with 3 instances: after the
+    // definitions of its counters 113..122 come 3 instance definitions, then
+    // one counter block per instance.
+    PRFITM* split = Items();
+    split[12] = {PRFITM_OBJECT, 200, u"Inst", u"", PERF_DETAIL_NOVICE, -1, 3, 16, 0, 0, 0, 0, 0, 0};
+    PrfData provider(u"Tessaloquin", split);
+    ASSERT_EQ(provider.Activate(1), 0);
+    EXPECT_EQ(provider.BlockSize(), 600u + 464 + 3 * (24 + 32) + 3 * 88);
+    for (auto [object, instance, valid] : {std::tuple{0, 0, true},
+                                           {0, 1, false},
+                                           {1, 2, true},
+                                           {1, 3, false},
+                                           {1, -1, false},
+                                           {2, 0, false}}) {
+        EXPECT_EQ(provider.IsValidInstId(object, instance), valid) << object << ", " << instance;
+    }
+    for (auto [counter, instance, offset] : {std::tuple{101, 0, 512},
+                                             {101, 1, 0},
+                                             {113, 0, 1144},
+                                             {122, 2, 1392},
+                                             {122, 3, 0},
+                                             {113, -1, 0}}) {
+        const auto* slot = reinterpret_cast<const unsigned char*>(
+            provider.CounterSlot(static_cast<CTRID>(counter), static_cast<INSTID>(instance)));
+        EXPECT_EQ(slot, offset != 0 ? provider.Block() + offset : nullptr)
+            << counter << ", " << instance;
+    }
 
     ASSERT_EQ(DeregisterStatistics(), 0);
     PrfData absent(u"Tessaloquin", Items());

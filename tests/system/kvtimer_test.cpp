@@ -86,6 +86,11 @@ TEST_F(TimerTest, HiResTimerUsesAllBitsOfItsTicks) {
     EXPECT_DOUBLE_EQ(timer.Seconds(), 600.0);
     EXPECT_EQ(timer.IsTimeOver(430, 1), 1);
     EXPECT_EQ(timer.start, g_counter);
+    g_counter += 40'000'000;  // stopped: these 4 s do not count
+    timer.Start();
+    g_counter += 25'000'000;
+    timer.Stop();  // a second interval adds to the first
+    EXPECT_EQ(timer.MilliSeconds(), 602'500u);
 
     // A clock slower than 1000 Hz: exact milliseconds, no division by zero.
     SetFrequency(500);
