@@ -8,7 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 ensure_packages() {
     local wanted=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
                   libbenchmark-dev zlib1g-dev clang libcpp-httplib-dev prometheus tmux
-                  groff-base abigail-tools dpkg-dev)
+                  groff-base abigail-tools dpkg-dev gcovr)
     wanted+=("$@")
     local missing=()
     for p in "${wanted[@]}"; do

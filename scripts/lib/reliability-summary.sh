@@ -2,7 +2,8 @@
 # Prints the reliability summary of a scripts/test run from the files it left
 # in DIR: fuzz.txt (scripts/fuzz lines), heap-failures.txt (lines
 # "heap-failure FAMILY N operations M injected failures" from the sweep) and
-# valgrind.txt (scripts/valgrind's verdict).
+# valgrind.txt (scripts/valgrind's verdict) and coverage.txt (the coverage
+# build's lines for basics/ and tools/).
 set -euo pipefail
 dir=$1
 
@@ -32,4 +33,10 @@ if [ -s "$dir/valgrind.txt" ]; then
     tail -n 1 "$dir/valgrind.txt"
 else
     echo "valgrind: not run"
+fi
+
+if [ -s "$dir/coverage.txt" ]; then
+    cat "$dir/coverage.txt"
+else
+    echo "coverage: not measured"
 fi

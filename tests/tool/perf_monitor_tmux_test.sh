@@ -8,6 +8,7 @@
 # Exit 77 (skipped) when tmux is missing.
 set -euo pipefail
 tqbs=$1
+source "$(dirname "$0")/bounded_wait.sh"
 : "${TQ_REGISTRY_ROOT:?}" "${TQ_SHM_NAMESPACE:?}"
 command -v tmux >/dev/null || { echo "SKIP: tmux is not installed (Debian: tmux)"; exit 77; }
 export TQ_SHM_NAMESPACE="${TQ_SHM_NAMESPACE}$$_"
@@ -17,7 +18,7 @@ socket="$work/tmux"
 demo=
 cleanup() {
     tmux -S "$socket" kill-server 2>/dev/null || true
-    if [ -n "$demo" ]; then kill "$demo" 2>/dev/null || true; wait "$demo" 2>/dev/null || true; fi
+    if [ -n "$demo" ]; then kill "$demo" 2>/dev/null || true; bounded_wait "$demo" 10 2>/dev/null || true; fi
     "$tqbs" perf uninstall >/dev/null 2>&1 || true
     rm -rf /dev/shm/"$TQ_SHM_NAMESPACE"* "$work"
 }

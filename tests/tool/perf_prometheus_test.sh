@@ -6,6 +6,7 @@
 # Exit 77 (skipped) when prometheus or promtool is missing.
 set -euo pipefail
 tqbs=$1
+source "$(dirname "$0")/bounded_wait.sh"
 : "${TQ_REGISTRY_ROOT:?}" "${TQ_SHM_NAMESPACE:?}"
 for tool in prometheus promtool; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (Debian: prometheus)"; exit 77; }
@@ -15,7 +16,7 @@ work=$(mktemp -d)
 export TQ_EVENT_LOG="$work/events"
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; bounded_wait "$pid" 10 2>/dev/null || true; done
     "$tqbs" perf uninstall >/dev/null 2>&1 || true
     rm -rf /dev/shm/"$TQ_SHM_NAMESPACE"* "$work"
 }
@@ -28,13 +29,14 @@ fail() {
 
 # GET http://127.0.0.1:PORT/PATH with bash alone; the answer, headers
 # included, into $work/answer (read whole: no pipe is cut short under
-# pipefail).
+# pipefail); a server that never ends its answer fails it after 10 s.
 http_get() {
-    local port=$1 path=$2
+    local port=$1 path=$2 rc=0
     exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1
     printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1:%s\r\n\r\n' "$path" "$port" >&3
-    tr -d '\r' <&3 >"$work/answer"
+    timeout 10 tr -d '\r' <&3 >"$work/answer" || rc=$?
     exec 3<&-
+    return "$rc"
 }
 status_line() { head -n 1 "$work/answer"; }
 body() { sed '1,/^$/d' "$work/answer"; }
@@ -42,10 +44,11 @@ body() { sed '1,/^$/d' "$work/answer"; }
 # and is tried again on another).
 free_port() {
     local port
-    while :; do
+    for _ in $(seq 100); do
         port=$((20000 + RANDOM % 40000))
         (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
     done
+    return 1
 }
 
 "$tqbs" perf uninstall >/dev/null 2>&1 || true
@@ -162,7 +165,7 @@ http_get "$promport" "/api/v1/metadata?metric=tessaloquin_waiting_jobs" &&
 
 # SIGTERM stops the endpoint cleanly.
 kill -TERM "$serve"
-rc=0; wait "$serve" || rc=$?
+rc=0; bounded_wait "$serve" 10 || rc=$?
 [ "$rc" -eq 0 ] || fail "perf serve after SIGTERM: exit $rc"
 grep -q "stopped" "$work/serve.log" || fail "perf serve did not say it stopped"
 echo "perf prometheus: ok"

@@ -4,13 +4,14 @@
 # usage: perf_tool_test.sh TQBS   (TQ_REGISTRY_ROOT and TQ_SHM_NAMESPACE set)
 set -euo pipefail
 tqbs=$1
+source "$(dirname "$0")/bounded_wait.sh"
 : "${TQ_REGISTRY_ROOT:?}" "${TQ_SHM_NAMESPACE:?}"
 export TQ_SHM_NAMESPACE="${TQ_SHM_NAMESPACE}$$_"  # runs side by side stay apart
 work=$(mktemp -d)
 export TQ_EVENT_LOG="$work/events"  # the system log, kept out of syslog
 demo=
 cleanup() {
-    if [ -n "$demo" ]; then kill "$demo" 2>/dev/null || true; wait "$demo" 2>/dev/null || true; fi
+    if [ -n "$demo" ]; then kill "$demo" 2>/dev/null || true; bounded_wait "$demo" 10 2>/dev/null || true; fi
     "$tqbs" perf uninstall >/dev/null 2>&1 || true
     rm -rf /dev/shm/"$TQ_SHM_NAMESPACE"*
     rm -rf "$work"
@@ -129,7 +130,7 @@ PY
 
 rc=0; "$tqbs" perf cleanup 2>"$work/err" || rc=$?
 [ "$rc" -eq 1 ] && grep -q "provides the counters" "$work/err" || fail "cleanup beside a server: $rc"
-kill "$demo"; wait "$demo" || true; demo=
+kill "$demo"; bounded_wait "$demo" 10 || true; demo=
 "$tqbs" perf monitor --count 1 --interval 0.1 | grep -q "no provider" || fail "provider gone"
 "$tqbs" perf status | grep -q "block: .*(stale" || fail "status does not call the block stale"
 "$tqbs" perf cleanup | grep -q "Tessaloquin_Performance" || fail "cleanup removed no block"
@@ -142,10 +143,10 @@ monitor=$!
 "$tqbs" perf cleanup >/dev/null || fail "cleanup between servers"
 "$tqbs" demo --seconds 4 >/dev/null 2>&1 &
 demo=$!
-wait "$monitor" || fail "monitor across a cleanup"
+bounded_wait "$monitor" 30 || fail "monitor across a cleanup"
 tail -n 1 "$work/across" | grep -Eq "Commits/sec=([1-9][0-9]*\.[0-9]|0\.[1-9])" \
     || fail "the monitor did not follow the new block: $(tail -n 1 "$work/across")"
-kill "$demo"; wait "$demo" || true; demo=
+kill "$demo"; bounded_wait "$demo" 10 || true; demo=
 "$tqbs" perf uninstall >/dev/null || fail "uninstall"
 rc=0; "$tqbs" perf status >/dev/null || rc=$?
 [ "$rc" -eq 1 ] || fail "status after uninstall: $rc"
