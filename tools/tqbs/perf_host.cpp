@@ -27,6 +27,18 @@ void ExplainHalfInstalled(const char* tool) {
                  tool, kKeyText, tool);
 }
 
+bool ParseJsonOption(const char* tool, int argc, char** argv, bool* json) {
+    *json = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") != 0) {
+            std::fprintf(stderr, "%s: unexpected argument '%s'\n", tool, argv[i]);
+            return false;
+        }
+        *json = true;
+    }
+    return true;
+}
+
 ProviderState QueryProvider() {
     ProviderState state;
     if (KvQueryPerfObjects(kApplication, &state.objects) != 0) return state;

@@ -32,6 +32,10 @@ inline bool HalfInstalled(const KvPerfExtension& extension) {
 // Tells how to mend a half-way installation, on stderr.
 void ExplainHalfInstalled(const char* tool);
 
+// Reads the arguments of a command whose only option is --json: false, with a
+// message on standard error, when another argument is given.
+bool ParseJsonOption(const char* tool, int argc, char** argv, bool* json);
+
 // Whether a server provides the counters: a provider of this account holds
 // the guard (kRunning), none does and the block, if any, is this account's
 // (kNone: a block left behind is stale), or the block is another account's,

@@ -70,14 +70,7 @@ void PrintJson(const perf::Catalogue& catalogue) {
 
 int RunPerfList(int argc, char** argv) {
     bool json = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0) {
-            json = true;
-            continue;
-        }
-        std::fprintf(stderr, "%s: unexpected argument '%s'\n", kTool, argv[i]);
-        return kUsage;
-    }
+    if (!perf::ParseJsonOption(kTool, argc, argv, &json)) return kUsage;
     KvPerfExtension extension;
     const bool installed = KvQueryPerfExtension(perf::kApplication, &extension) == 0 &&
                            !perf::HalfInstalled(extension);

@@ -201,14 +201,7 @@ void PrintJson(const KvPerfExtension& extension, const perf::ProviderState& prov
 
 int RunPerfStatus(int argc, char** argv) {
     bool json = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0) {
-            json = true;
-            continue;
-        }
-        std::fprintf(stderr, "%s: unexpected argument '%s'\n", kTool, argv[i]);
-        return kUsage;
-    }
+    if (!perf::ParseJsonOption(kTool, argc, argv, &json)) return kUsage;
     KvPerfExtension extension;
     if (KvQueryPerfExtension(perf::kApplication, &extension) != 0) {
         std::printf(json ? "{\"installed\":false}\n"
