@@ -48,5 +48,17 @@ done
 expect 2 info extra
 expect 2 error
 expect 2 demo --seconds x
+expect 2 demo 5
+expect 2 perf install extra
+expect 2 perf status extra
+expect 2 perf list --jsn
 expect 2 perf monitor --count
+expect 2 perf monitor --interval 0.01
+expect 2 perf monitor --prometheus ''
+expect 2 perf monitor --counters commits,,clients
+expect 2 perf monitor 5
+expect 2 perf serve 127.0.0.1:9833
+for listen in '::1:9833' '[]:9833' '[::1]:65536'; do  # v6 in brackets; ports to 65535
+    expect 2 perf serve --listen "$listen"
+done
 echo "help_test: all commands answer --help"

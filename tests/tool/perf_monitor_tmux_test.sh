@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The monitor's live screen in a real terminal: tmux runs it at 80x24 while a
-# demo server counts; the captured screen holds the title, the provider line
-# and every selected row, with all counters and with --counters; a smaller
-# window cuts the rows with a "... N more" line; the scrollback stays empty;
-# the last screen stays when the monitor ends.
+# The monitor's live screen in a real terminal: tmux runs it at 80x24, first
+# waiting for a server, then while a demo server counts; the captured screen
+# holds the title, the provider line and every selected row, with all counters
+# and with --counters; a smaller window cuts the rows with a "... N more" line;
+# the scrollback stays empty; the last screen stays when the monitor ends, at
+# its count or by Ctrl-C.
 # usage: perf_monitor_tmux_test.sh TQBS   (TQ_REGISTRY_ROOT and TQ_SHM_NAMESPACE set)
 # Exit 77 (skipped) when tmux is missing.
 set -euo pipefail
@@ -37,7 +38,7 @@ start() {
     printf -v command '%q ' env TQ_REGISTRY_ROOT="$TQ_REGISTRY_ROOT" \
         TQ_SHM_NAMESPACE="$TQ_SHM_NAMESPACE" TQ_EVENT_LOG="$TQ_EVENT_LOG" LANG=C.UTF-8 \
         "$tqbs" perf monitor --interval 0.3 "$@"
-    tmux -S "$socket" new-session -d -s "$name" -x 80 -y 24 "$command; sleep 60"
+    tmux -S "$socket" new-session -d -s "$name" -x 80 -y 24 "$command; echo exit \$?; sleep 60"
 }
 # Waits until the screen of NAME shows rates for the counters: a second sample.
 await_rates() {
@@ -68,15 +69,17 @@ pane() { tmux -S "$socket" display -p -t "$1" "$2"; }
 mapfile -t names < <("$tqbs" perf list | grep -E '^[0-9]+ ' | cut -c6-31 | sed 's/ *$//')
 [ "${#names[@]}" -eq 22 ] || fail "perf list names ${#names[@]} counters, not 22"
 
-"$tqbs" demo --seconds 30 >"$work/demo" 2>&1 &
-demo=$!
+# Started before the server, the monitor says what it waits for, then shows
+# every counter: title, provider and 22 rows fill the 24 lines exactly.
+start all
 for _ in $(seq 50); do
-    grep -q "provides the Tessaloquin counters" "$work/demo" && break
+    screen all
+    grep -q "^  no provider: waiting for a Tessaloquin server" "$work/screen" && break
     sleep 0.1
 done
-
-# Every counter: title, provider and 22 rows fill the 24 lines exactly.
-start all
+grep -q "^  no provider: waiting" "$work/screen" || fail "all: does not wait for a server"
+"$tqbs" demo --seconds 30 >"$work/demo" 2>&1 &
+demo=$!
 await_rates all
 check_screen all "${names[@]}"
 
@@ -99,6 +102,16 @@ for _ in $(seq 30); do
     sleep 0.1
 done
 check_screen all "${names[@]}"
+# Ctrl-C ends it with its last screen (its title scrolled off by the exit line).
+tmux -S "$socket" send-keys -t all C-c
+for _ in $(seq 30); do
+    tmux -S "$socket" capture-pane -p -S - -t all >"$work/screen"
+    grep -q "^exit " "$work/screen" && break
+    sleep 0.1
+done
+grep -qx "exit 0" "$work/screen" || fail "all: Ctrl-C did not end the monitor with 0"
+grep -q "^Tessaloquin performance counters  sample [0-9]*, every" "$work/screen" \
+    && grep -q "^  ${names[21]}" "$work/screen" || fail "all: the last screen did not stay"
 
 # Chosen counters, by short, metric and installed names, in the order given.
 start some --counters 'commits,tessaloquin_clients,Waiting Jobs/sec' --count 12

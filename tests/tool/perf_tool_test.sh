@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The perf commands end to end: install, list, status, a demo server, the
-# monitor without a terminal in its formats and its Prometheus file, uninstall.
+# monitor without a terminal in its formats and its Prometheus file, uninstall;
+# blocks of another account or that others may write; a damaged installation.
 # usage: perf_tool_test.sh TQBS   (TQ_REGISTRY_ROOT and TQ_SHM_NAMESPACE set)
 set -euo pipefail
 tqbs=$1
@@ -31,14 +32,27 @@ rc=0; "$tqbs" perf monitor --counters commits,bogus 2>"$work/err" || rc=$?
     || fail "an unknown counter is a usage error that lists the names: $rc"
 rc=0; "$tqbs" perf status --json >"$work/status" || rc=$?
 [ "$rc" -eq 1 ] && [ "$(cat "$work/status")" = '{"installed":false}' ] || fail "status --json: $rc"
-# Without an installation the textfile is written all the same, with up 0.
-"$tqbs" perf monitor --count 1 --interval 0.1 --prometheus "$work/none.prom" >/dev/null \
-    || fail "monitor --prometheus without an installation"
+rc=0; "$tqbs" demo --seconds 1 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "not installed; run 'tqbs perf install' first" "$work/err" \
+    || fail "demo before install: $rc"
+# Without an installation the textfile is written all the same, with up 0,
+# and the table says why it has no values. A textfile that cannot be written
+# (no such directory, a directory in its place) ends the monitor.
+"$tqbs" perf monitor --count 1 --interval 0.1 --format table --prometheus "$work/none.prom" \
+    >"$work/out" || fail "monitor --prometheus without an installation"
 grep -qx "tessaloquin_up 0" "$work/none.prom" || fail "not installed, yet not up 0"
+grep -q "^[0-9:]*  not installed: waiting for 'tqbs perf install'$" "$work/out" \
+    || fail "the table does not say why it has no values: $(cat "$work/out")"
+for file in "$work/no/tq.prom" "$work"; do
+    rc=0; "$tqbs" perf monitor --count 1 --interval 0.1 --prometheus "$file" >/dev/null \
+        2>"$work/err" || rc=$?
+    [ "$rc" -eq 1 ] && grep -q "cannot write" "$work/err" || fail "--prometheus $file: $rc"
+done
 
 # The counters with the library's texts, then with the installed ones: type,
-# scale and detail level of each ("Waiting Jobs/sec" is a raw count).
-list_checks() {
+# scale and detail level of each ("Waiting Jobs/sec" is a raw count); as JSON,
+# with the index of each installed name.
+list_checks() {  # list_checks SOURCE INSTALLED
     "$tqbs" perf list >"$work/list" || fail "perf list"
     grep -q "$1" "$work/list" || fail "perf list does not say where its texts come from"
     [ "$(grep -cE '^1[0-2][0-9] ' "$work/list")" -eq 22 ] || fail "perf list: not 22 counters"
@@ -48,12 +62,32 @@ list_checks() {
         "$work/list" || fail "perf list: Waiting Jobs/sec"
     grep -q "^     The number of transaction commit requests since last sample.$" "$work/list" \
         || fail "perf list: no help text"
+    "$tqbs" perf list --json >"$work/list.json" || fail "perf list --json"
+    local index=null commits
+    [ "$2" = false ] || index='[0-9]+'
+    commits='\{"id":102,"name":"Commits/sec","help":"The number of transaction commit requests '
+    commits+='since last sample\.","type":"rate","counter_type":[0-9]+,"scale":-1,"detail":"novice",'
+    commits+="\"name_index\":$index,\"metric\":\"tessaloquin_commits_total\","
+    commits+='"field":"commits_per_second","column":"commit"\},'
+    head -n 1 "$work/list.json" | grep -qx "{\"installed\":$2,\"counters\":\[" \
+        && [ "$(grep -cE "^\{\"id\":1[0-2][0-9],.*,\"name_index\":$index," "$work/list.json")" -eq 22 ] \
+        && grep -Eqx "$commits" "$work/list.json" && [ "$(tail -n 1 "$work/list.json")" = "]}" ] \
+        || fail "perf list --json: $(cat "$work/list.json")"
 }
-list_checks "of the library: the counters are not installed"
+list_checks "of the library: the counters are not installed" false
 
+# A registry store that cannot be written: the installation fails and names
+# where the counter texts must lie.
+touch "$work/file"
+rc=0; TQ_REGISTRY_ROOT="$work/file" "$tqbs" perf install 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "must lie in /.*, and the registry store must be writable" "$work/err" \
+    || fail "install into a file: $rc $(cat "$work/err")"
 "$tqbs" perf install >/dev/null || fail "install"
+rc=0; "$tqbs" perf install 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "already installed" "$work/err" || fail "a second install: $rc"
 "$tqbs" perf status | grep -q "PrfData_Collect" || fail "status shows no entry points"
-list_checks "as installed"
+"$tqbs" perf cleanup | grep -qx "nothing to remove" || fail "cleanup before any server"
+list_checks "as installed" true
 
 "$tqbs" demo --seconds 20 >"$work/demo" 2>&1 &
 demo=$!
@@ -131,7 +165,8 @@ PY
 rc=0; "$tqbs" perf cleanup 2>"$work/err" || rc=$?
 [ "$rc" -eq 1 ] && grep -q "provides the counters" "$work/err" || fail "cleanup beside a server: $rc"
 kill "$demo"; bounded_wait "$demo" 10 || true; demo=
-"$tqbs" perf monitor --count 1 --interval 0.1 | grep -q "no provider" || fail "provider gone"
+"$tqbs" perf monitor --count 1 --interval 0.1 --format csv | grep -q "^[^,]*,no provider,,," \
+    || fail "provider gone"
 "$tqbs" perf status | grep -q "block: .*(stale" || fail "status does not call the block stale"
 "$tqbs" perf cleanup | grep -q "Tessaloquin_Performance" || fail "cleanup removed no block"
 "$tqbs" perf status | grep -q "block: *none" || fail "a block after cleanup"
@@ -141,13 +176,95 @@ kill "$demo"; bounded_wait "$demo" 10 || true; demo=
 monitor=$!
 "$tqbs" demo --seconds 1 >/dev/null 2>&1 || fail "first server"
 "$tqbs" perf cleanup >/dev/null || fail "cleanup between servers"
-"$tqbs" demo --seconds 4 >/dev/null 2>&1 &
+"$tqbs" demo >"$work/demo" 2>&1 &  # until stopped
 demo=$!
 bounded_wait "$monitor" 30 || fail "monitor across a cleanup"
 tail -n 1 "$work/across" | grep -Eq "Commits/sec=([1-9][0-9]*\.[0-9]|0\.[1-9])" \
     || fail "the monitor did not follow the new block: $(tail -n 1 "$work/across")"
-kill "$demo"; bounded_wait "$demo" 10 || true; demo=
-"$tqbs" perf uninstall >/dev/null || fail "uninstall"
+# Uninstalled beside a server, which is noted; SIGTERM ends the server.
+"$tqbs" perf uninstall | grep -q "^note: a server still provides them: running (pid $demo)" \
+    || fail "uninstall beside a server"
+kill "$demo"; bounded_wait "$demo" 10 || fail "demo after SIGTERM"; demo=
+grep -q "until stopped" "$work/demo" && grep -q "^demo: stopped after" "$work/demo" \
+    || fail "demo until stopped: $(cat "$work/demo")"
 rc=0; "$tqbs" perf status >/dev/null || rc=$?
 [ "$rc" -eq 1 ] || fail "status after uninstall: $rc"
+
+# Another account's machine-wide block is read, its provider unseen (root
+# alone gives the block away); one that others may write is refused, and
+# named; cleanup removes it.
+block=/dev/shm/"$TQ_SHM_NAMESPACE"Tessaloquin_Performance
+"$tqbs" perf install >/dev/null || fail "install again"
+if [ "$(id -u)" -eq 0 ]; then
+    chown 65534 "$block"
+    "$tqbs" perf status >"$work/status"
+    grep -q "^  provider: *another account's (its provider is not visible" "$work/status" \
+        && grep -q "^  block: *$block belongs to uid 65534 .*(another account's)$" "$work/status" \
+        || fail "status of another account's block: $(cat "$work/status")"
+    chown 0 "$block"
+else
+    echo "skipped: another account's block (needs root)"
+fi
+chmod 666 "$block"
+"$tqbs" perf status | grep -q "^  refused: .*mode 0666 (others may write it" \
+    || fail "status shows no refused block"
+"$tqbs" perf status --json | grep -q '"block":null,"refused":\[".*mode 0666"\]' \
+    || fail "status --json shows no refused block"
+"$tqbs" perf cleanup | grep -q "Tessaloquin_Performance" || fail "cleanup of a refused block"
+
+# A damaged installation, as an administrator may leave it in the store (a
+# value is the file "\x01NAME": "TQRV", the type, the bytes); mended at the end.
+key="$TQ_REGISTRY_ROOT/SYSTEM/CurrentControlSet/Services/Tessaloquin/Performance"
+cp -a "$key" "$work/key"
+value="$key/"$'\x01'
+store() { printf "TQRV$2\\0\\0\\0$3" >"$value$1"; }  # store NAME TYPE BYTES, as escapes
+# Disabled: a person is told, an exporter writes up 0 with the reason, and a
+# server does not provide the counters.
+store "Disable Performance Counters" '\004' '\001\0\0\0'
+"$tqbs" perf status | grep -q "collection: *no data (the counters are disabled)" \
+    || fail "status of disabled counters"
+rc=0; "$tqbs" perf monitor --count 1 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "are disabled" "$work/err" || fail "monitor of disabled counters: $rc"
+"$tqbs" perf monitor --count 1 --interval 0.1 --format json --prometheus "$work/off.prom" \
+    | grep -q '"state":"disabled","reason":"disabled: ' || fail "monitor --format json, disabled"
+grep -qx "tessaloquin_up 0" "$work/off.prom" || fail "disabled, yet not up 0"
+rc=0; "$tqbs" demo --seconds 1 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "disabled in their installation" "$work/err" || fail "demo, disabled: $rc"
+store "Disable Performance Counters" '\004' '\0\0\0\0'
+# A library that is not there (a name that JSON must escape), one without the
+# entry point named, and no entry point at all.
+cp "${value}Library" "$work/library"
+store Library '\001' '/nowhere/\"tq\tlib\".so\0'
+"$tqbs" perf status | grep -q "collection: *impossible: cannot load /nowhere/\"tq" \
+    || fail "status of a missing library"
+"$tqbs" perf status --json >"$work/status"
+grep -Fq '"library":"/nowhere/\"tq\u0009lib\".so",' "$work/status" \
+    && grep -Fq '"collection":{"state":"impossible","error":"cannot load /nowhere/\"tq\u0009' \
+        "$work/status" || fail "status --json of a missing library: $(cat "$work/status")"
+rc=0; "$tqbs" perf monitor --count 1 --interval 0.1 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "cannot load /nowhere/" "$work/err" || fail "monitor, no library: $rc"
+mv "$work/library" "${value}Library"
+store Collect '\001' 'NoCollect\0'
+"$tqbs" perf status | grep -q "collection: *impossible: the library has no entry point NoCollect" \
+    || fail "status of a missing entry point"
+store Open '\001' '\0'
+"$tqbs" perf status | grep -q "collection: *impossible: the installation names no library or no entry" \
+    || fail "status without an Open entry point"
+# A counter's name missing from the texts: it is named by its index.
+index=$("$tqbs" perf list --json | sed -n 's/^{"id":102,.*"name_index":\([0-9]*\),.*/\1/p')
+[ -n "$index" ] || fail "perf list --json names no index for Commits/sec"
+rm "$TQ_REGISTRY_ROOT/SOFTWARE/Microsoft/Windows NT/CurrentVersion/Perflib/009/Counter/"$'\x01'"$index"
+"$tqbs" perf list | grep -Eq "^102  #$index +rate " || fail "perf list without a counter's name"
+# Half-way, without its texts: every command says how to mend it.
+rm "${value}First Counter"
+for command in "status --json" status install uninstall; do
+    rc=0; "$tqbs" perf $command >"$work/out" 2>"$work/err" || rc=$?
+    [ "$rc" -eq 1 ] && grep -q "an earlier installation stopped half-way" "$work/err" \
+        || fail "perf $command, half-way: $rc $(cat "$work/err")"
+    [ "$command" != "status --json" ] || grep -qx '{"installed":false,"half_installed":true}' \
+        "$work/out" || fail "status --json, half-way: $(cat "$work/out")"
+done
+rm -r "$key"
+mv "$work/key" "$key"
+"$tqbs" perf uninstall >/dev/null || fail "uninstall of the mended installation"
 echo "perf tool: ok"

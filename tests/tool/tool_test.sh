@@ -33,6 +33,7 @@ for option in --version -V; do
     holds "$out" "^tqbs [0-9]+(\.[0-9]+){4}$"
     holds "$out" "^library $module $version \($description, built "
 done
+expect 2 --version extra
 expect 0 info --json
 [ "$(wc -l <<<"$out")" -eq 1 ] || fail "info --json: not one line: $out"
 holds "$out" "^\{\"module\":\"$module\",\"description\":\"$description\",\"version\":\[${version//./,}\],\"built\":\"[^\"]+\",\"compiler\":\"[^\"]+\",\"compiler_version\":[0-9]+,\"sources\":\"[^\"]+\"\}$"
@@ -47,6 +48,10 @@ expect 2 registry set Server Net Port 5432  # the old form, subkeys as arguments
 holds "$err" "too many arguments"
 expect 2 registry set Server Port 5432x --type dword
 holds "$err" "'5432x' is not a number for a dword"
+expect 2 registry set Server Port 1 --type qword
+holds "$err" "unknown type 'qword'"
+expect 2 registry list --recursive
+holds "$err" "unknown option '--recursive'"
 expect 0 registry set Server Port 0x1538 --type=dword
 expect 0 registry set 'Server\Net' Host db1
 expect 0 registry set Server Net "beside the subkey"
@@ -67,6 +72,21 @@ expect 2 registry set 'a/b' Port 1
 holds "$err" "the name 'a/b' is refused"
 expect 2 registry get Server ..
 holds "$err" "the name '..' is refused"
+expect 2 registry set Server "$(printf 'n%.0s' {1..300})" 1
+holds "$err" "refused: a name is longer than the file system allows"
+expect 1 registry delete 'Server\Port'
+holds "$err" "'Port' is a value; tqbs registry delete 'Server' 'Port' deletes it"
+# Values of the other types, as other programs write them into the store (a
+# file "\x01NAME": "TQRV", the type, the bytes), and control characters, are
+# listed one line each.
+expect 0 registry set Typed Ctl "$(printf 'a\001b')"
+typed="$TQ_REGISTRY_ROOT/SOFTWARE/Wow6432Node/Quelmar/Tessaloquin/Typed/"$'\x01'
+printf 'TQRV\003\0\0\0\001\253' >"${typed}Blob"
+printf 'TQRV\002\0\0\0%%HOME%%/x\0' >"${typed}Path"
+expect 0 registry list Typed
+[ "$out" = "$(printf 'binary\tBlob\t01ab\nstring\tCtl\ta\\x01b\nexpand\tPath\t%%HOME%%/x')" ] ||
+    fail "registry list Typed: $out"
+expect 0 registry delete Typed
 expect 0 registry delete Server Net
 expect 0 registry get 'Server\Net' Host  # the subkey stays
 expect 2 registry delete ""
@@ -93,6 +113,16 @@ expect 2 error -- -99999999999999999999
 holds "$err" "out of range"
 expect 2 error --frobnicate
 holds "$err" "unknown option '--frobnicate'"
+expect 2 error 7 12x
+holds "$err" "'12x' is not a decimal result code"
+[ -z "$out" ] || fail "error with a bad code printed: $out"
+expect 2 error --all --search disk
+holds "$err" "give --search or --all, once"
+expect 2 error --all 2034
+holds "$err" "--all takes no arguments"
+expect 1 error 2034 123456
+holds "$out" "^  2034  The disk is nearly full\.$"
+holds "$out" "^123456  \(no entry in the catalogue; shown as \"[^\"]+\"\)$"
 expect 0 error --search DISK nearly
 [ "$out" = "  2034  The disk is nearly full." ] || fail "search of two words: $out"
 expect 0 error --all
@@ -100,11 +130,35 @@ holds "$out" "^ -2030  "
 holds "$out" "^ -3099\.\.-3001  To get the OQL-Errors"
 [ "$(wc -l <<<"$out")" -gt 300 ] || fail "error --all lists $(wc -l <<<"$out") entries"
 
-# module: a module that cannot be loaded names each place searched and why.
+# module: the library itself, found beside the tool's library, describes
+# itself as info does; a module that cannot be loaded names each place
+# searched and why; a module without a description says so.
+expect 0 module path "$module"
+holds "$out" "^/.*/$module\.so$"
+library=$out
+expect 0 module describe "$module"
+holds "$out" "^path: +$library$"
+holds "$out" "^module: +$module$"
+holds "$out" "^version: +$version$"
+mkdir "$work/modules" "$work/bin"
 printf 'defaultModulePath = %s\n' "$work/modules" >"$work/config"
 expect 1 module describe --config "$work/config" tq_nosuch
 holds "$err" "^  1\. defaultModulePath: $work/modules/tq_nosuch\.so: .*No such file"
 holds "$err" "^  2\. the basics library's directory: /.*/tq_nosuch\.so: .*No such file"
 holds "$err" "^  3\. the dynamic linker's search: tq_nosuch\.so: .*No such file"
 holds "$err" "^  4\. PATH: no tq_nosuch\.so in its directories$"
+echo "not a library" >"$work/bin/tq_junk.so"
+PATH="$work/bin:$PATH" expect 1 module path tq_junk
+holds "$err" "^  1\. defaultModulePath: not set$"
+holds "$err" "^  4\. PATH: $work/bin/tq_junk\.so: .*(too short|invalid ELF)"
+libc=$(ldd "$tqbs" | awk '$1 ~ /^libc\.so/ { print $3 }')
+ln -s "$libc" "$work/modules/tq_plain.so"
+expect 1 module describe --config "$work/config" tq_plain
+holds "$err" "does not describe itself \(no KvDescribeDll\)"
+expect 2 module describe --config
+holds "$err" "--config needs a file"
+expect 2 module describe --config "$work/nothing" "$module"
+holds "$err" "cannot read the key file"
+expect 2 module path "$module" tq_other
+holds "$err" "give one module name"
 echo "tool_test: all groups pass"

@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "kvbasics.h"
+#include "perf_json.h"
 
 namespace tqbs {
 
@@ -30,23 +31,9 @@ Identity Describe() {
     return id;
 }
 
-// text as a JSON string.
+// text as a JSON string; null as an empty one.
 std::string Json(const char* text) {
-    std::string out = "\"";
-    for (const char* p = text != nullptr ? text : ""; *p != '\0'; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += *p;
-        } else if (c < 0x20) {
-            char escape[7];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += *p;
-        }
-    }
-    return out += '"';
+    return perf::JsonString(text != nullptr ? text : "");
 }
 
 void PrintJson(const Identity& id) {
