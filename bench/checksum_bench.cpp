@@ -2,14 +2,18 @@
 // CalcCheckSum (the engine the processor allows), the portable table code, and
 // the 128-bit carry-less engine that processors without 512-bit registers use;
 // on 64 MiB also against a plain read of the bytes (the memory's bandwidth).
+// With TQ_BENCH_SWEEP set, also the sizes from 64 bytes to 64 MiB for the
+// charts of scripts/bench --plot.
 #include <isa-l/crc.h>
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -27,37 +31,37 @@ std::vector<unsigned char> RandomBytes(size_t size) {
     return data;
 }
 
-using Crc = unsigned (*)(std::vector<unsigned char>&);
+using Crc = unsigned (*)(unsigned char*, size_t);
 
 void Run(benchmark::State& state, size_t size, Crc crc) {
     auto data = RandomBytes(size);
     for (auto _ : state)
-        benchmark::DoNotOptimize(crc(data));
+        benchmark::DoNotOptimize(crc(data.data(), size));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
-unsigned Ours(std::vector<unsigned char>& d) {
-    return CalcCheckSum(d.data(), static_cast<unsigned>(d.size()), nullptr);
+unsigned Ours(unsigned char* d, size_t n) {
+    return CalcCheckSum(d, static_cast<unsigned>(n), nullptr);
 }
-unsigned Table(std::vector<unsigned char>& d) {
-    return ~tq::Crc32Table(~0u, d.data(), d.size());
+unsigned Table(unsigned char* d, size_t n) {
+    return ~tq::Crc32Table(~0u, d, n);
 }
-unsigned Clmul128(std::vector<unsigned char>& d) {
-    return ~tq::Crc32Clmul(~0u, d.data(), d.size());
+unsigned Clmul128(unsigned char* d, size_t n) {
+    return ~tq::Crc32Clmul(~0u, d, n);
 }
-unsigned Zlib(std::vector<unsigned char>& d) {
-    return static_cast<unsigned>(crc32(0L, d.data(), static_cast<uInt>(d.size())));
+unsigned Zlib(unsigned char* d, size_t n) {
+    return static_cast<unsigned>(crc32(0L, d, static_cast<uInt>(n)));
 }
 
-unsigned Isal(std::vector<unsigned char>& d) {
-    return crc32_gzip_refl(0, d.data(), d.size());
+unsigned Isal(unsigned char* d, size_t n) {
+    return crc32_gzip_refl(0, d, n);
 }
 // Every byte read once, eight at a time, with the least work per word.
-unsigned Read(std::vector<unsigned char>& d) {
+unsigned Read(unsigned char* d, size_t n) {
     uint64_t sum = 0;
-    for (size_t i = 0; i + 8 <= d.size(); i += 8) {
+    for (size_t i = 0; i + 8 <= n; i += 8) {
         uint64_t word;
-        std::memcpy(&word, d.data() + i, 8);
+        std::memcpy(&word, d + i, 8);
         sum ^= word;
     }
     return static_cast<unsigned>(sum ^ (sum >> 32));
@@ -71,6 +75,29 @@ void Register(const std::string& stem, size_t size, Crc crc, bool strongPeers) {
     if (strongPeers)
         benchmark::RegisterBenchmark((stem + "isal").c_str(),
                                      [size](benchmark::State& s) { Run(s, size, Isal); });
+}
+
+// For scripts/bench --plot: sweep/crc32/SIZE/{ours,isal,zlib,read} from 64 bytes
+// to 64 MiB in powers of 4, all on prefixes of one buffer of random bytes.
+constexpr size_t kSweepLargest = size_t{64} << 20;
+
+void Sweep(benchmark::State& state, size_t size, Crc crc) {
+    static std::vector<unsigned char> data = RandomBytes(kSweepLargest);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(crc(data.data(), size));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+void RegisterSweep() {
+    const std::pair<const char*, Crc> contenders[] = {
+        {"ours", Ours}, {"isal", Isal}, {"zlib", Zlib}, {"read", Read}};
+    for (size_t size = 64; size <= kSweepLargest; size *= 4) {
+        for (const auto& [peer, crc] : contenders) {
+            const std::string name = "sweep/crc32/" + std::to_string(size) + "/" + peer;
+            benchmark::RegisterBenchmark(
+                name.c_str(), [size, crc = crc](benchmark::State& s) { Sweep(s, size, crc); });
+        }
+    }
 }
 
 // crc32/SIZE/ours, crc32/table/SIZE/ours and crc32/clmul128/SIZE/ours, each
@@ -88,6 +115,7 @@ const bool registered = [] {
                                  [](benchmark::State& s) { Run(s, kLarge, Ours); });
     benchmark::RegisterBenchmark("crc32/67108864/read",
                                  [](benchmark::State& s) { Run(s, kLarge, Read); });
+    if (std::getenv("TQ_BENCH_SWEEP") != nullptr) RegisterSweep();
     return true;
 }();
 

@@ -2,81 +2,37 @@
 // and inflate, LZ4's default compressor and its safe decompressor, and memcpy
 // of the same bytes. Two kinds of page:
 // database-like records (blank-padded text fields, runs of zeros, some random
-// bytes, free space at the end) and random bytes.
+// bytes, free space at the end) and random bytes. With TQ_BENCH_SWEEP set, also
+// database-like pages of 1 to 64 KiB for the charts of scripts/bench --plot.
 #include <lz4.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "memfile.h"
+#include "pages.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using tq::bench::Bytes;
+using tq::bench::DatabasePage;
+using tq::bench::kPage;
+using tq::bench::RandomPage;
 
-constexpr size_t kPage = 8192;
-
-// Appends text blank-padded to width.
-void Field(Bytes& page, const std::string& text, size_t width) {
-    for (size_t i = 0; i < width; ++i)
-        page.push_back(i < text.size() ? static_cast<unsigned char>(text[i]) : ' ');
-}
-
-void Binary(Bytes& page, uint64_t value, size_t width) {
-    for (size_t i = 0; i < width; ++i)
-        page.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-// Records of 128 bytes: number, random key, name, city, a null date, a random
-// amount, a status letter, reserved zeros, a mostly empty comment. A page
-// header in front, free space (zeros) behind the last record.
-Bytes DatabasePage() {
-    static const char* const kNames[] = {"Miller",  "Schmidt", "Rossi", "Dubois",   "Novak",
-                                         "Jensen",  "Garcia",  "Silva", "Kowalski", "Smith",
-                                         "Bergman", "Horvath", "Lund",  "Keller"};
-    static const char* const kCities[] = {"Berlin", "Lyon",   "Porto", "Graz",
-                                          "Turin",  "Aarhus", "Brno",  "Leeds"};
-    std::mt19937 random(12);
-    Bytes page;
-    Binary(page, 0x50474531u, 4);  // page header: magic, number, counts, zeros
-    Binary(page, 77, 4);
-    Binary(page, 58, 2);
-    Binary(page, 0, 22);
-    for (uint32_t record = 1; page.size() + 128 <= kPage - 800; ++record) {
-        Binary(page, record, 4);
-        Binary(page, random(), 4);
-        Field(page,
-              std::string(kNames[random() % std::size(kNames)]) + ", " +
-                  kNames[random() % std::size(kNames)],
-              32);
-        Field(page, kCities[random() % std::size(kCities)], 24);
-        Binary(page, 0, 8);  // a date not set
-        Binary(page, (uint64_t{random()} << 32) | random(), 8);
-        page.push_back(static_cast<unsigned char>("ABCD"[random() % 4]));
-        Binary(page, 0, 15);
-        Field(page, random() % 4 == 0 ? "call back" : "", 32);
-    }
-    page.resize(kPage, 0);
-    return page;
-}
-
-Bytes RandomPage() {
-    std::mt19937 random(13);
-    Bytes page(kPage);
-    for (auto& b : page)
-        b = static_cast<unsigned char>(random());
-    return page;
+// Room for DScomp's stream of a page: at worst two bytes more per 255 literals.
+size_t StreamBound(const Bytes& page) {
+    return page.size() + page.size() / 64 + 256;
 }
 
 Bytes Compress(Bytes& page) {
-    Bytes stream(kPage + 256);
+    Bytes stream(StreamBound(page));
     int length = static_cast<int>(stream.size());
     if (DScomp(page.data(), static_cast<int>(page.size()), stream.data(), &length) != 0) {
         std::fprintf(stderr, "DScomp failed\n");
@@ -87,7 +43,7 @@ Bytes Compress(Bytes& page) {
 }
 
 void CompressOurs(benchmark::State& state, Bytes page) {
-    Bytes stream(kPage + 256);
+    Bytes stream(StreamBound(page));
     for (auto _ : state) {
         int length = static_cast<int>(stream.size());
         benchmark::DoNotOptimize(
@@ -102,7 +58,7 @@ void CompressOurs(benchmark::State& state, Bytes page) {
 void CompressDeflate(benchmark::State& state, Bytes page) {
     z_stream z{};
     if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) std::abort();
-    Bytes stream(deflateBound(&z, kPage));
+    Bytes stream(deflateBound(&z, static_cast<uLong>(page.size())));
     for (auto _ : state) {
         deflateReset(&z);
         z.next_in = page.data();
@@ -119,7 +75,7 @@ void CompressDeflate(benchmark::State& state, Bytes page) {
 
 void ExpandOurs(benchmark::State& state, Bytes page) {
     Bytes stream = Compress(page);
-    Bytes out(kPage);
+    Bytes out(page.size());
     for (auto _ : state) {
         int length = static_cast<int>(out.size());
         benchmark::DoNotOptimize(
@@ -132,7 +88,7 @@ void ExpandOurs(benchmark::State& state, Bytes page) {
 void ExpandInflate(benchmark::State& state, Bytes page) {
     z_stream z{};
     if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) std::abort();
-    Bytes stream(deflateBound(&z, kPage));
+    Bytes stream(deflateBound(&z, static_cast<uLong>(page.size())));
     z.next_in = page.data();
     z.avail_in = static_cast<uInt>(page.size());
     z.next_out = stream.data();
@@ -143,7 +99,7 @@ void ExpandInflate(benchmark::State& state, Bytes page) {
 
     z = z_stream{};
     if (inflateInit(&z) != Z_OK) std::abort();
-    Bytes out(kPage);
+    Bytes out(page.size());
     for (auto _ : state) {
         inflateReset(&z);
         z.next_in = stream.data();
@@ -175,7 +131,7 @@ void ExpandLz4(benchmark::State& state, Bytes page) {
     const int size = LZ4_compress_default(
         reinterpret_cast<const char*>(page.data()), reinterpret_cast<char*>(stream.data()),
         static_cast<int>(page.size()), static_cast<int>(stream.size()));
-    Bytes out(kPage);
+    Bytes out(page.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(LZ4_decompress_safe(reinterpret_cast<const char*>(stream.data()),
                                                      reinterpret_cast<char*>(out.data()), size,
@@ -186,11 +142,38 @@ void ExpandLz4(benchmark::State& state, Bytes page) {
 }
 
 void Copy(benchmark::State& state, Bytes page) {
-    Bytes out(kPage);
+    Bytes out(page.size());
     for (auto _ : state) {
         std::memcpy(out.data(), page.data(), page.size());
         benchmark::DoNotOptimize(out.data());  // the copy is needed
         benchmark::ClobberMemory();
+    }
+}
+
+// Page bytes per second, for the sweep's throughput.
+template <void (*Function)(benchmark::State&, Bytes)>
+void Throughput(benchmark::State& state, Bytes page) {
+    const size_t size = page.size();
+    Function(state, std::move(page));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+// For scripts/bench --plot: sweep/dscomp/SIZE/{ours,lz4,deflate_rle} and
+// sweep/dsdecomp/SIZE/{ours,lz4,inflate} on database-like pages of 1 to 64 KiB.
+void RegisterSweep() {
+    for (size_t size = 1024; size <= 65536; size *= 2) {
+        const Bytes page = DatabasePage(size);
+        const std::string bytes = std::to_string(size);
+        auto add = [&](const std::string& stem, const char* peer, auto function) {
+            benchmark::RegisterBenchmark(("sweep/" + stem + "/" + bytes + "/" + peer).c_str(),
+                                         function, page);
+        };
+        add("dscomp", "ours", Throughput<CompressOurs>);
+        add("dscomp", "lz4", Throughput<CompressLz4>);
+        add("dscomp", "deflate_rle", Throughput<CompressDeflate>);
+        add("dsdecomp", "ours", Throughput<ExpandOurs>);
+        add("dsdecomp", "lz4", Throughput<ExpandLz4>);
+        add("dsdecomp", "inflate", Throughput<ExpandInflate>);
     }
 }
 
@@ -211,6 +194,7 @@ const bool registered = [] {
         benchmark::RegisterBenchmark(("dsdecomp/" + k + "/lz4").c_str(), ExpandLz4, page);
         benchmark::RegisterBenchmark(("dsdecomp/" + k + "/memcpy").c_str(), Copy, page);
     }
+    if (std::getenv("TQ_BENCH_SWEEP") != nullptr) RegisterSweep();
     return true;
 }();
 

@@ -7,7 +7,9 @@
 //
 // With TQ_BENCH_RESULTS set to a file name, the same lines are appended there
 // for scripts/bench, tab-separated: "ratio PATH PEER VALUE" (PEER may be
-// "<peer>[<counter>]") and "counter PATH NAME VALUE".
+// "<peer>[<counter>]") and "counter PATH NAME VALUE"; the size sweeps (rows
+// named "sweep/...", registered for scripts/bench --plot) add their rates,
+// "sweep NAME items_per_second|bytes_per_second VALUE".
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -33,6 +35,7 @@ public:
             if (run.error_occurred) continue;
             const std::string name = run.run_name.str();
             Result& result = results_[name];
+            result.function = run.run_name.function_name;
             if (run.run_type == Run::RT_Aggregate) {
                 if (run.aggregate_name != "median") continue;
                 result.median = run.GetAdjustedCPUTime();
@@ -89,6 +92,15 @@ public:
                                  static_cast<double>(value));
             }
         }
+        for (const auto& [name, result] : results_) {
+            if (file == nullptr || name.rfind("sweep/", 0) != 0) continue;
+            for (const auto& [counter, value] : result.counters) {
+                if (counter != "items_per_second" && counter != "bytes_per_second") continue;
+                // The name as registered, without the row's own repetitions or time.
+                std::fprintf(file, "sweep\t%s\t%s\t%.6g\n", result.function.c_str(),
+                             counter.c_str(), static_cast<double>(value));
+            }
+        }
         if (file != nullptr) std::fclose(file);
     }
 
@@ -98,6 +110,7 @@ private:
         double median = 0;
         bool hasMedian = false;
         benchmark::UserCounters counters;
+        std::string function;
         double Time() const { return hasMedian ? median : Median(times); }
     };
     std::map<std::string, Result> results_;

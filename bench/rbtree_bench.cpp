@@ -1,11 +1,15 @@
 // KvRBTree against std::multiset and KvRBTree1 against std::set, both peers
 // comparing through a function pointer as the trees do; KvEntryCache against
 // malloc/free of the same size. Heap bytes per entry come from the C
-// library's own accounting (mallinfo2) before and after building.
+// library's own accounting (mallinfo2) before and after building. With
+// TQ_BENCH_SWEEP set, also insert and search on 1 K to 16 M keys against both
+// peers for the charts of scripts/bench --plot.
 #include <malloc.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -301,6 +305,146 @@ void MallocFree(benchmark::State& state) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// For scripts/bench --plot: sweep/tree/{insert,search}/N/{ours,multiset,btree}
+// for 1 K to 16 M random keys, in nanoseconds per operation (items per second).
+// An insert row builds a tree of N keys per iteration and leaves the last one
+// in a cache of one tree; the search row of the same container and size, run
+// next, searches that tree, so that the large trees are built once. From 1 M
+// keys on a row runs one repetition: one build for the insert, a short time of
+// searches.
+
+constexpr size_t kSweepLargest = size_t{16} << 20;
+constexpr size_t kSweepLarge = size_t{1} << 20;
+constexpr size_t kSweepProbes = 65536;  // keys searched per iteration, at most
+
+const std::vector<uint64_t>& SweepKeys() {
+    static const std::vector<uint64_t> keys = [] {
+        std::vector<uint64_t> out(kSweepLargest);
+        std::mt19937_64 random(7);
+        for (auto& key : out)
+            key = random();
+        return out;
+    }();
+    return keys;
+}
+
+// The keys a search row looks for: all N in random order, or kSweepProbes
+// drawn at random from the N.
+std::vector<uint64_t> SweepProbes(size_t n) {
+    const std::vector<uint64_t>& keys = SweepKeys();
+    std::mt19937_64 random(11);
+    std::vector<uint64_t> probes;
+    if (n <= kSweepProbes) {
+        probes.assign(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(n));
+        std::shuffle(probes.begin(), probes.end(), random);
+    } else {
+        probes.resize(kSweepProbes);
+        for (auto& probe : probes)
+            probe = keys[random() % n];
+    }
+    return probes;
+}
+
+struct SweepTree {
+    virtual ~SweepTree() = default;
+};
+
+struct OursTree : SweepTree {
+    void Insert(uint64_t key) { tree.tree.InsertElement(tree.probe.Set(key), nullptr, 0, nullptr); }
+    int Find(uint64_t key) {
+        return tree.tree.SearchElement(tree.probe.Set(key), nullptr, 0, nullptr, &result);
+    }
+    Tree tree;
+    KvRBTreeIterator result{&tree.tree, nullptr};
+};
+
+struct MultisetTree : SweepTree {
+    void Insert(uint64_t key) { set.insert(key); }
+    Multiset::const_iterator Find(uint64_t key) const { return set.find(key); }
+    Multiset set{Less};
+};
+
+struct BtreeTree : SweepTree {
+    using Set = absl::btree_multiset<uint64_t, bool (*)(uint64_t, uint64_t)>;
+    void Insert(uint64_t key) { set.insert(key); }
+    Set::const_iterator Find(uint64_t key) const { return set.find(key); }
+    Set set{Less};
+};
+
+struct SweepCache {
+    std::unique_ptr<SweepTree> tree;
+    size_t n = 0;
+};
+SweepCache sweepCache;
+
+template <class Container>
+std::unique_ptr<Container> BuildSweepTree(size_t n) {
+    auto tree = std::make_unique<Container>();
+    const std::vector<uint64_t>& keys = SweepKeys();
+    for (size_t i = 0; i < n; ++i)
+        tree->Insert(keys[i]);
+    return tree;
+}
+
+template <class Container>
+void SweepInsert(benchmark::State& state, size_t n) {
+    sweepCache = SweepCache{};
+    const std::vector<uint64_t>& keys = SweepKeys();
+    for (auto _ : state) {
+        state.PauseTiming();
+        sweepCache = SweepCache{};
+        auto tree = std::make_unique<Container>();
+        state.ResumeTiming();
+        for (size_t i = 0; i < n; ++i)
+            tree->Insert(keys[i]);
+        state.PauseTiming();
+        sweepCache = SweepCache{std::move(tree), n};
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+}
+
+template <class Container>
+void SweepSearch(benchmark::State& state, size_t n) {
+    auto* tree = dynamic_cast<Container*>(sweepCache.tree.get());
+    if (tree == nullptr || sweepCache.n != n) {
+        sweepCache = SweepCache{};
+        sweepCache = SweepCache{BuildSweepTree<Container>(n), n};
+        tree = static_cast<Container*>(sweepCache.tree.get());
+    }
+    const std::vector<uint64_t> probes = SweepProbes(n);
+    for (auto _ : state) {
+        for (uint64_t key : probes)
+            benchmark::DoNotOptimize(tree->Find(key));
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * probes.size()));
+    if (n >= kSweepLarge) sweepCache = SweepCache{};  // the memory back before the next build
+}
+
+template <class Container>
+void RegisterSweepRows(const char* peer, size_t n) {
+    const std::string size = std::to_string(n);
+    auto* insert =
+        benchmark::RegisterBenchmark(("sweep/tree/insert/" + size + "/" + peer).c_str(),
+                                     [n](benchmark::State& s) { SweepInsert<Container>(s, n); });
+    auto* search =
+        benchmark::RegisterBenchmark(("sweep/tree/search/" + size + "/" + peer).c_str(),
+                                     [n](benchmark::State& s) { SweepSearch<Container>(s, n); });
+    if (n >= kSweepLarge) {
+        insert->Iterations(1)->Repetitions(1);
+        search->MinTime(0.05)->Repetitions(1);
+    }
+}
+
+void RegisterSweep() {
+    for (size_t n = 1024; n <= kSweepLargest; n *= 4) {
+        RegisterSweepRows<OursTree>("ours", n);
+        RegisterSweepRows<MultisetTree>("multiset", n);
+        RegisterSweepRows<BtreeTree>("btree", n);
+    }
+}
+
 const bool registered = [] {
     auto add = [](const std::string& name, auto function) {
         benchmark::RegisterBenchmark(name.c_str(), function)->Unit(benchmark::kMillisecond);
@@ -320,6 +464,7 @@ const bool registered = [] {
     add("kvrbtree1/findoradd/set", SetFindOrAdd);
     benchmark::RegisterBenchmark("kventrycache/getput/ours", CacheGetPut);
     benchmark::RegisterBenchmark("kventrycache/getput/malloc_free", MallocFree);
+    if (std::getenv("TQ_BENCH_SWEEP") != nullptr) RegisterSweep();
     return true;
 }();
 
