@@ -142,10 +142,12 @@ BlockStatus CreateSharedBlock(const char* name, size_t size, SharedBlock* block,
     }
     if (fd < 0) return BlockStatus::kFailed;
     struct stat info {};
+    // GCOVR_EXCL_START: fstat of a descriptor just opened does not fail
     if (fstat(fd, &info) != 0) {
         close(fd);
         return BlockStatus::kFailed;
     }
+    // GCOVR_EXCL_STOP
     // An object that another account owns or may write could be changed or
     // cut short under the writer's mapping: never used.
     if (existed && !WriterMayUse(info)) {
@@ -209,8 +211,10 @@ bool RefreshSharedBlock(SharedBlock* block) {
     for (size_t done = 0; done < block->size;) {
         const ssize_t got =
             pread(block->fd, to + done, block->size - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;  // cut short under us
+        // A regular file (checked at open): its read is not interrupted by a
+        // signal and fails only on a device error; 0 when it was cut short.
+        if (got < 0 && errno == EINTR) continue;  // GCOVR_EXCL_BR_LINE: see above
+        if (got <= 0) return false;               // cut short under us
         done += static_cast<size_t>(got);
     }
     return true;
@@ -243,7 +247,7 @@ GuardResult AcquireInstanceGuard(const char* name, int* handle, std::string* why
     const std::string path = GuardDirectoryPath(name);
     // A cleanup may remove the files between our open and our lock; then try
     // again, so that the lock is always on the file that the name leads to.
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    for (int attempt = 0; attempt < 8; ++attempt) {  // GCOVR_EXCL_BR_LINE: see the end
         const int dir = OpenGuardDirectory(path, true, why);
         if (dir < 0) return GuardResult::kFailed;
         const int fd = openat(dir, kGuardFile, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -258,12 +262,19 @@ GuardResult AcquireInstanceGuard(const char* name, int* handle, std::string* why
             return GuardResult::kFailed;
         }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            // GCOVR_EXCL_BR_START: without waiting, the lock of a file of ours
+            // fails only when it is held (no signal interrupts it; ENOLCK is a
+            // kernel out of memory).
             const bool held = errno == EWOULDBLOCK;
             if (!held && why != nullptr) *why = path + ": " + std::strerror(errno);
             close(fd);
             close(dir);
             return held ? GuardResult::kHeldElsewhere : GuardResult::kFailed;
+            // GCOVR_EXCL_BR_STOP
         }
+        // GCOVR_EXCL_BR_START: the file not current any more, and the attempts
+        // running out, take a cleanup that removes the files between our open
+        // and our lock: no test can place a removal between two system calls.
         const bool current = fstatat(dir, kGuardFile, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
                              named.st_dev == file.st_dev && named.st_ino == file.st_ino;
         close(dir);
@@ -271,10 +282,13 @@ GuardResult AcquireInstanceGuard(const char* name, int* handle, std::string* why
             *handle = fd;
             return GuardResult::kAcquired;
         }
-        close(fd);
+        // GCOVR_EXCL_BR_STOP
+        close(fd);  // GCOVR_EXCL_LINE: see above
     }
+    // GCOVR_EXCL_START: see above
     if (why != nullptr) *why = path + ": removed again and again while being taken";
     return GuardResult::kFailed;
+    // GCOVR_EXCL_STOP
 }
 
 void ReleaseInstanceGuard(int handle) {

@@ -85,9 +85,9 @@ int KvQueryPerfObjects(const char* appName, KvPerfObjects* objects) {
         tq::platform::CloseSharedBlock(&block);
         CopyText(objects->refused, sizeof objects->refused, refusals);
         return 0;
-    } catch (...) {
+    } catch (...) {  // GCOVR_EXCL_START: only when the heap refuses a name
         return -1;
-    }
+    }  // GCOVR_EXCL_STOP
 }
 
 int KvRemoveStalePerfObjects(const char* appName, char* removed, size_t size) {
@@ -105,8 +105,11 @@ int KvRemoveStalePerfObjects(const char* appName, char* removed, size_t size) {
         // Holding the guard, no provider of this account can start meanwhile.
         std::string list;
         int count = 0;
+        // GCOVR_EXCL_BR_START: the other branches free a half-built list when building a
+        // name throws (the heap refused)
         for (const std::string& name :
              {tq::perf::GlobalBlockName(app), tq::perf::LocalBlockName(app)}) {
+            // GCOVR_EXCL_BR_STOP
             const std::string path = tq::platform::SharedObjectPath(name.c_str());
             if (tq::platform::RemoveOwnSharedBlock(name.c_str())) list += path + "\n", ++count;
         }
@@ -117,7 +120,7 @@ int KvRemoveStalePerfObjects(const char* appName, char* removed, size_t size) {
         }
         CopyText(removed, size, list);
         return count;
-    } catch (...) {
+    } catch (...) {  // GCOVR_EXCL_START: only when the heap refuses a name
         return -1;
-    }
+    }  // GCOVR_EXCL_STOP
 }

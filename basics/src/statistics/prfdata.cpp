@@ -159,7 +159,8 @@ PrfData::PrfData(const char16_t* appName, PRFITM* items)
                   "(m_pPrfItms[pii].dwDetailLevel >= PERF_DETAIL_NOVICE) && "
                   "(m_pPrfItms[pii].dwDetailLevel <= PERF_DETAIL_WIZARD)",
                   694);
-            if (current >= 0) ++m_pPrfItms[current].NumCounters;
+            // A counter first in the table fails the check above: an object precedes.
+            if (current >= 0) ++m_pPrfItms[current].NumCounters;  // GCOVR_EXCL_BR_LINE: see above
         }
     }
 }
@@ -167,7 +168,7 @@ PrfData::PrfData(const char16_t* appName, PRFITM* items)
 PrfData::~PrfData() {
     if (m_hfm != nullptr) {
         tq::platform::CloseSharedBlock(BlockOf(m_hfm));
-        delete BlockOf(m_hfm);
+        delete BlockOf(m_hfm);  // GCOVR_EXCL_BR_LINE: delete's own null check; never null here
     }
     m_hfm = nullptr;
     m_pPrfData = nullptr;
@@ -179,19 +180,22 @@ PrfData* PrfData::Instance() {
         Check(sm_pPrfData == nullptr, "sm_pPrfData == NULL", 89);
         // Alive through exit, so that late statistics updates stay harmless;
         // the block is unmapped by the exit handler once the mirror is off.
+        // GCOVR_EXCL_BR_START: the built-in table passes the checks; the other branches
+        // free the object when its construction throws
         sm_pPrfData = new PrfData(tq::kApplicationName, tq::g_statisticsItems);
+        // GCOVR_EXCL_BR_STOP
         std::atexit([] {
             tq::DetachStatisticsMirror();
             PrfData* data = sm_pPrfData;
             if (data->m_hfm != nullptr) {
                 tq::platform::CloseSharedBlock(BlockOf(data->m_hfm));
-                delete BlockOf(data->m_hfm);
+                delete BlockOf(data->m_hfm);  // GCOVR_EXCL_BR_LINE: delete's null check
                 data->m_hfm = nullptr;
                 data->m_pPrfData = nullptr;
             }
         });
         return sm_pPrfData;
-    }();
+    }();  // GCOVR_EXCL_BR_LINE: the static's guard is given back only when this throws
     return instance;
 }
 
@@ -295,13 +299,18 @@ int PrfData::Activate(int fProvider) {
     RegistryKey key;
     if (RegistryStore::OpenKey(keyPath, &key) != RegistryStatus::kOk) return 2;
     uint32_t disabled = 0;
+    // GCOVR_EXCL_BR_START: the outcomes are tested; the other branches clean up the
+    // temporary name when building it throws (the heap refused)
     if (ReadNumber(key, "Disable Performance Counters", &disabled) && disabled != 0) return 1;
+    // GCOVR_EXCL_BR_STOP
 
     int guard = -1;
     if (fProvider != 0) {
         const std::string guardName = tq::perf::GuardName(tq::Utf8FromUtf16(m_pszAppName));
         std::string why;
+        // GCOVR_EXCL_BR_START: every result has its case; none other exists
         switch (tq::platform::AcquireInstanceGuard(guardName.c_str(), &guard, &why)) {
+            // GCOVR_EXCL_BR_STOP
             case tq::platform::GuardResult::kAcquired:
                 break;
             case tq::platform::GuardResult::kHeldElsewhere:
@@ -361,13 +370,16 @@ int PrfData::ActivateLocked(int fProvider, int) {
         const std::string local = tq::perf::LocalBlockName(app);
         const bool localOwn =
             tq::platform::ProbeSharedBlock(local.c_str(), nullptr) == BlockStatus::kOk;
+        // GCOVR_EXCL_BR_START: the paths are tested; the other branches clean up the
+        // temporary name when building it throws (the heap refused)
         mapped = (!localOwn && create(tq::perf::GlobalBlockName(app))) || create(local);
+        // GCOVR_EXCL_BR_STOP
     } else {
         mapped = tq::perf::OpenConsumerBlock(app, size, block, nullptr) ==
                  tq::platform::BlockStatus::kOk;
     }
     if (!mapped) {
-        delete block;
+        delete block;  // GCOVR_EXCL_BR_LINE: delete's own null check; never null here
         return -1;
     }
     m_hfm = block;
@@ -436,8 +448,11 @@ void PrfData::FollowReplacedBlock() {
     tq::platform::SharedBlock* block = BlockOf(m_hfm);
     if (block == nullptr || block->writable || !tq::platform::SharedBlockRemoved(*block)) return;
     tq::platform::SharedBlock fresh;
+    // GCOVR_EXCL_BR_START: the outcomes are tested; the other branch cleans up the
+    // temporary name when building it throws (the heap refused)
     if (tq::perf::OpenConsumerBlock(tq::Utf8FromUtf16(m_pszAppName), block->size, &fresh,
                                     nullptr) != tq::platform::BlockStatus::kOk) {
+        // GCOVR_EXCL_BR_STOP
         return;  // the old copy holds the values its provider left
     }
     tq::platform::CloseSharedBlock(block);
@@ -522,7 +537,7 @@ uint32_t PrfData_Open(char16_t*) {
         } else {
             data->FollowReplacedBlock();
         }
-    } catch (...) {
+    } catch (...) {  // GCOVR_EXCL_LINE: only when the heap refuses (std::bad_alloc)
     }
     return 0;
 }
@@ -532,11 +547,11 @@ uint32_t PrfData_Collect(char16_t* valueName, void** ppData, uint32_t* pcbTotal,
     if (ppData == nullptr || pcbTotal == nullptr || pNumObjects == nullptr) return 0;
     try {
         return PrfData::Instance()->Collect(valueName, ppData, pcbTotal, pNumObjects);
-    } catch (...) {
+    } catch (...) {  // GCOVR_EXCL_START: only when the heap refuses the instance
         *pcbTotal = 0;
         *pNumObjects = 0;
         return 0;
-    }
+    }  // GCOVR_EXCL_STOP
 }
 
 uint32_t PrfData_Close() {
