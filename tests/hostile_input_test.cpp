@@ -8,7 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include "statistics/prfdata_items.h"
 #include "support/test_env.h"
 #include "system/platform_services.h"
+#include "util/utf.h"
 
 namespace {
 
@@ -433,6 +436,36 @@ TEST(HostileInput, StatisticsValueOfAnyIdentifier) {  // no signed overflow on t
     for (int id : {INT_MIN, INT_MIN + 1, -1, 100, 123, INT_MAX})
         EXPECT_EQ(statistics.Value(id), 0) << id;
     EXPECT_EQ(statistics.Value(111), 5);
+}
+
+std::string Narrow(std::u8string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// Names cross between the wide texts of the performance records and UTF-8
+// strings: the compiler's own encoding of each literal is the peer, and what
+// is not valid on one side (a lone surrogate, a cut or stray UTF-8 byte)
+// becomes U+FFFD on the other.
+TEST(HostileInput, NamesBetweenUtf16AndUtf8) {
+    const std::pair<std::u16string_view, std::u8string_view> valid[] = {
+        {u"Plain", u8"Plain"},
+        {u"caf\u00e9 \u00df", u8"caf\u00e9 \u00df"},
+        {u"\u20ac \u4e2d\uffff", u8"\u20ac \u4e2d\uffff"},
+        {u"\U0001F600\U0010FFFF", u8"\U0001F600\U0010FFFF"},
+        {u"", u8""},
+    };
+    for (const auto& [wide, narrow] : valid) {
+        EXPECT_EQ(tq::Utf8FromUtf16(std::u16string(wide).c_str()), Narrow(narrow));
+        EXPECT_EQ(tq::Utf16FromUtf8(Narrow(narrow)), wide);
+    }
+    EXPECT_EQ(tq::Utf8FromUtf16(nullptr), "");
+    const char16_t loneHigh[] = {u'a', 0xD800, u'b', 0xD800, 0xE000, 0xD800, 0};
+    const char16_t loneLow[] = {0xDC00, 0xDFFF, u'c', 0};
+    EXPECT_EQ(tq::Utf8FromUtf16(loneHigh), Narrow(u8"a\ufffdb\ufffd\ue000\ufffd"));
+    EXPECT_EQ(tq::Utf8FromUtf16(loneLow), Narrow(u8"\ufffd\ufffdc"));
+    EXPECT_EQ(tq::Utf16FromUtf8("\x80x\xC3"), u"\ufffdx\ufffd");
+    EXPECT_EQ(tq::Utf16FromUtf8("\xE2\x82"), u"\ufffd\ufffd");
+    EXPECT_EQ(tq::Utf16FromUtf8("\xF0\x9F\x98"), u"\ufffd\ufffd\ufffd");
 }
 
 }  // namespace

@@ -88,7 +88,8 @@ public:
     /// Sets the bytes from `from` to the logical end to value.
     void InitializeWith(unsigned char value, int from);
     /// Stores value (host order) at the position and grows the logical size by
-    /// four; status is 0 or KV_MEMFILE_NO_MEMORY. Returns 4.
+    /// four; status is 0, KV_MEMFILE_NO_MEMORY, or KV_MEMFILE_BEYOND_ALLOCATED
+    /// when the position lies outside the block (nothing changes). Returns 4.
     unsigned int Write(unsigned int value, int& status) {
         // Room in the block for the grown file and for the value at the
         // position: no call. Growth and faults go the long way.

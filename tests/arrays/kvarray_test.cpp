@@ -4,7 +4,9 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <random>
@@ -361,6 +363,47 @@ TYPED_TEST(ArrayKinds, RandomOperationsMatchAVector) {
             EXPECT_EQ(list->PtrElement(list->GetCount()), nullptr);
         }
     }
+}
+
+// Clear empties an array; Init empties it too and sets its room, keeping the
+// stored bytes when they are enough. The bound: 32767 for the contiguous list,
+// none for the memory-file lists.
+TEST(KvArrayTest, ClearAndInitOfEachKind) {
+    KvCList contiguous(sizeof(Item));
+    KvLList memfile(sizeof(Item));
+    SortList sorted(sizeof(Item), CompareKeys);
+    EXPECT_EQ(contiguous.GetMaxCount(), 32767u);
+    EXPECT_EQ(memfile.GetMaxCount(), 0xFFFFFFFFu);
+    const Item item{5, 0};
+    for (KvVArray* array : std::initializer_list<KvVArray*>{&contiguous, &memfile, &sorted}) {
+        for (int i = 0; i < 10; ++i)
+            ASSERT_EQ(array->Insert(0, &item), 0);
+        array->Clear();
+        EXPECT_EQ(array->GetCount(), 0u);
+        EXPECT_EQ(array->Insert(0, &item), 0);
+        for (int i = 0; i < 10; ++i)
+            ASSERT_EQ(array->Insert(0, &item), 0);
+        EXPECT_EQ(array->Init(sizeof(Item), 4), 0);
+        EXPECT_EQ(array->GetCount(), 0u);
+        EXPECT_EQ(array->GetCurMaxCount(), 4u);
+        EXPECT_EQ(array->Insert(0, &item), 0);
+        EXPECT_EQ(Contents(*array), std::vector<Item>{item});
+    }
+    // A sorted list takes a new order with its new element size.
+    EXPECT_EQ(sorted.Init(
+                  sizeof(int32_t),
+                  [](KvVArray const*, void* a, void* b) {
+                      return *static_cast<int32_t*>(b) - *static_cast<int32_t*>(a);
+                  },
+                  0),
+              0);
+    uint32_t at;
+    for (int32_t v : {1, 3, 2})
+        ASSERT_EQ(sorted.SortedInsert(&v, &at, 0, 1), 0);
+    std::vector<int32_t> descending;
+    for (uint32_t i = 0; i < sorted.GetCount(); ++i)
+        descending.push_back(*static_cast<int32_t*>(sorted.Element(i)));
+    EXPECT_EQ(descending, (std::vector<int32_t>{3, 2, 1}));
 }
 
 TEST(KvArrayTest, ImportPtrElementAndCopyEdges) {

@@ -1,4 +1,5 @@
 // The container framework's base classes, the entry cache and the entry stack.
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -49,6 +50,9 @@ TEST(ContainerFramework, IteratorTakesAndLeavesItsContainer) {
     base = &c;
     EXPECT_EQ(base.status, KvCONT_BEFORE_FIRST);
     base.Destroy();
+    EXPECT_EQ(base.status, KvCONT_NO_CONTAINER);
+    base = &c;
+    base = static_cast<KvVContainer*>(nullptr);
     EXPECT_EQ(base.status, KvCONT_NO_CONTAINER);
 }
 
@@ -104,6 +108,157 @@ TEST(ContainerFramework, EntryPartsAndCompareElement) {
     EXPECT_EQ(g_calls, 0);
 }
 
+// What a derived class inherits without overriding: the default element
+// functions (the element is its own key, no data part, flags 1, a copy of the
+// key, all elements equal) and -2999 or nothing from every operation.
+TEST(ContainerFramework, DefaultsOfTheBaseClasses) {
+    KvVContainer c(sizeof(int), 0);
+    int element = 0, key = 42, st = 1, keyResult = 1, orderResult = 1;
+    EXPECT_EQ(c.CopyFunction(&c, &element, nullptr, &key, nullptr, nullptr), 0);
+    EXPECT_EQ(element, 42);
+    EXPECT_EQ(c.CopyFunction(&c, &element, nullptr, nullptr, nullptr, nullptr),
+              KvCONT_NOT_IMPLEMENTED);
+    KvCompareArgs args{&c, &keyResult, &orderResult, nullptr, &key, nullptr, &element, nullptr};
+    EXPECT_EQ(c.CompareFunction(&args), 0);
+    EXPECT_EQ(keyResult, 0);
+    EXPECT_EQ(orderResult, 0);
+    EXPECT_EQ(c.KeyFunction(&c, &element, &st, nullptr), &element);
+    EXPECT_EQ(c.FlagsFunction(&c, &element, &st, nullptr), 1u);
+    EXPECT_EQ(c.DatFunction(&c, &element, &st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NO_DAT);
+
+    struct Derived : KvVContainer {
+        Derived() = default;
+        Derived(const Derived& other) : KvVContainer(other) {}
+    } plain;
+    plain.elementSize = 12;
+    const Derived copy(plain);
+    EXPECT_EQ(copy.elementSize, 12u);
+    EXPECT_EQ(copy.GetType(), KvCONT_TYPE_BASE);
+    EXPECT_EQ(plain.Clone(nullptr), nullptr);
+    EXPECT_EQ(plain.CreateIterator(nullptr), nullptr);
+    EXPECT_EQ(plain.Clear(nullptr, nullptr, nullptr), KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(plain.SearchElement(nullptr, nullptr, 0, nullptr, nullptr), KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(plain.InsertElement(nullptr, nullptr, 0, nullptr), KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(plain.DeleteElement(nullptr, nullptr, 0, nullptr), KvCONT_NOT_IMPLEMENTED);
+
+    KvVIterator it(nullptr);
+    EXPECT_EQ(it.status, KvCONT_NO_CONTAINER);
+    EXPECT_EQ(it.GetType(), KvCONT_TYPE_BASE);
+    EXPECT_EQ(it.Clone(nullptr), nullptr);
+    for (int result : {it.First(), it.Next(), it.Prior(), it.Last(), it.DeleteElement(0, nullptr),
+                       it.SearchElement(nullptr, nullptr, 0, nullptr),
+                       it.InsertElement(nullptr, nullptr, 0, nullptr),
+                       it.UpdateElement(nullptr, nullptr, 0, nullptr)})
+        EXPECT_EQ(result, KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(it.GetEntry(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+    const void* part = nullptr;
+    EXPECT_EQ(it.GetEntryParts(&element, &part, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(part, nullptr);  // no container: nothing to give
+
+    KvVParameter parameter;
+    parameter.entry = &element;
+    parameter.flags = 1;
+    KvVParameter copied(parameter);  // the entry, not the caller's flags
+    EXPECT_EQ(copied.entry, &element);
+    EXPECT_EQ(copied.flags, 0u);
+    KvVParameter assigned;
+    assigned.flags = 3;
+    assigned = parameter;
+    EXPECT_EQ(assigned.entry, &element);
+    EXPECT_EQ(assigned.flags, 3u);
+    EXPECT_EQ(assigned.GetType(), KvCONT_TYPE_BASE);
+}
+
+int Fail(KvCompareArgs*) {
+    return -7;
+}
+const void* FailingPart(KvVContainer*, const void*, int* status, KvVParameter*) {
+    *status = -7;
+    return nullptr;
+}
+unsigned int FailingFlags(KvVContainer*, const void*, int* status, KvVParameter*) {
+    *status = -7;
+    return 0;
+}
+int Extreme(KvCompareArgs* a) {
+    *a->keyResult = INT_MIN;
+    *a->orderResult = INT_MAX;
+    return 0;
+}
+
+// A container whose entries hold no element.
+struct Hollow : KvVContainer {
+    Hollow() : KvVContainer(sizeof(int), 0) {}
+    const void* GetElementOfEntry(const void*) const override { return nullptr; }
+};
+
+// Each table function a caller leaves out or lets fail ends the query with
+// its status; the compare's extreme results are turned round without overflow.
+TEST(ContainerFramework, MissingAndFailingTableFunctions) {
+    KvVContainer c(sizeof(int), 0);
+    Fixed it(&c, 5), other(&c, 9);
+    const void *element, *key, *dat;
+    unsigned int flags;
+    int st, keyResult, orderResult;
+    struct Row {
+        const char* what;
+        void (*spoil)(KvVContainer&);
+        int parts;    // GetEntryParts for element, key, dat and flags
+        int compare;  // it.CompareElement(&other)
+    };
+    const Row rows[] = {
+        {"no key function", [](KvVContainer& x) { x.SetKeyFunction(nullptr); },
+         KvCONT_NOT_IMPLEMENTED, KvCONT_NOT_IMPLEMENTED},
+        {"failing key", [](KvVContainer& x) { x.SetKeyFunction(FailingPart); }, -7, -7},
+        {"no flags function", [](KvVContainer& x) { x.SetFlagsFunction(nullptr); },
+         KvCONT_NOT_IMPLEMENTED, 0},
+        {"failing flags", [](KvVContainer& x) { x.SetFlagsFunction(FailingFlags); }, -7, 0},
+        {"no dat function", [](KvVContainer& x) { x.SetDatFunction(nullptr); },
+         KvCONT_NOT_IMPLEMENTED, KvCONT_NOT_IMPLEMENTED},
+        {"failing dat", [](KvVContainer& x) { x.SetDatFunction(FailingPart); }, -7, -7},
+        {"no compare", [](KvVContainer& x) { x.SetCompareFunction(nullptr); }, KvCONT_NO_DAT,
+         KvCONT_NOT_IMPLEMENTED},
+        {"failing compare", [](KvVContainer& x) { x.SetCompareFunction(Fail); }, KvCONT_NO_DAT, -7},
+    };
+    const KvVContainer fresh(sizeof(int), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        c.SetKeyFunction(fresh.KeyFunction);
+        c.SetDatFunction(fresh.DatFunction);
+        c.SetFlagsFunction(fresh.FlagsFunction);
+        c.SetCompareFunction(fresh.CompareFunction);
+        row.spoil(c);
+        EXPECT_EQ(it.GetEntryParts(&it.value, &element, &key, &dat, &flags, nullptr), row.parts);
+        EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr), row.compare);
+    }
+    c.SetKeyFunction(fresh.KeyFunction);
+    c.SetDatFunction(fresh.DatFunction);
+    c.SetCompareFunction(Extreme);
+    EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr), 0);
+    EXPECT_EQ(keyResult, INT_MAX);
+    EXPECT_EQ(orderResult, -INT_MAX);
+    EXPECT_EQ(it.CompareElement(nullptr, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_NO_POSITION);
+    it.entryStatus = KvCONT_CHANGED;  // this side positioned, but without an element
+    EXPECT_EQ(it.CompareElement(&other, nullptr, keyResult, orderResult, nullptr), KvCONT_CHANGED);
+    Fixed loose(nullptr, 5);  // an element, but no container to compare in
+    EXPECT_EQ(loose.CompareElement(&other, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(loose.GetElement(st, nullptr), nullptr);
+
+    Hollow hollow;
+    Fixed inHollow(&hollow, 5);
+    EXPECT_EQ(inHollow.GetEntryParts(&inHollow.value, &element, nullptr, nullptr, nullptr, nullptr),
+              KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(inHollow.GetEntryParts(&inHollow.value, nullptr, &key, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(inHollow.GetElement(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+    EXPECT_EQ(inHollow.GetKey(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NOT_IMPLEMENTED);
+}
+
 // ---------------------------------------------------------------------------
 // Entry cache
 // ---------------------------------------------------------------------------
@@ -143,6 +298,7 @@ TEST(EntryCache, GeometryAndCarvingOrder) {
     EXPECT_EQ(copy.entrySize, 24u);
     EXPECT_EQ(copy.entriesPerBlock, 85u);
     EXPECT_EQ(KvEntryCache(4000, 0, 1).entriesPerBlock, 1u);
+    EXPECT_EQ(KvEntryCache(1u << 20, 1u << 20, 8).entriesPerBlock, 4095u);  // 32-bit offsets
 }
 
 TEST(EntryCache, UngettingAndSpareBlocks) {

@@ -70,21 +70,25 @@ public:
             return 0;
         });
     }
-    int First() override { return status = cursor.First(); }
     int Next() override { return status = cursor.Next(); }
+    int First() override { return failFirst ? kFail : status = cursor.First(); }
     int SearchElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
                       KvVParameter* p2) override {
-        return Track(tree.SearchElement(source, p1, mode, p2, &cursor));
+        const int found = Track(tree.SearchElement(source, p1, mode, p2, &cursor));
+        return searchResult != 0 ? searchResult : found;
     }
     int InsertElement(const KvVIterator* source, KvVParameter* p1, unsigned short mode,
                       KvVParameter* p2) override {
         return tree.InsertElement(source, p1, mode, p2);
     }
     int DeleteElement(unsigned short mode, KvVParameter* p) override {
-        return Track(cursor.DeleteElement(mode, p));
+        const int deleted = Track(cursor.DeleteElement(mode, p));
+        return deleteResult != 0 ? deleteResult : deleted;
     }
     const void* GetEntry(int& st, KvVParameter* p) const override { return cursor.GetEntry(st, p); }
     int32_t* GetBalance() override {
+        if (noBalance) return nullptr;
+        if (forcedBalance != 0) return &forcedBalance;
         int st;
         auto* e = static_cast<int32_t*>(const_cast<void*>(cursor.GetElement(st, nullptr)));
         return e != nullptr ? e + 1 : nullptr;
@@ -96,18 +100,30 @@ public:
     }
     KvRBTree tree{2 * sizeof(int32_t), 0, 0};
     KvRBTreeIterator cursor{&tree, nullptr};
+    // Faults: results that replace those of the tree, a missing or a given balance.
+    bool failFirst = false, noBalance = false;
+    int searchResult = 0, deleteResult = 0;
+    int32_t forcedBalance = 0;
 };
 
-// Counts the positional compares that mismatch.
+// Counts the positional compares that mismatch; can fail its first step, its
+// nth Next or its compares.
 struct CountingIterator : KvMemFileIterator {
     using KvMemFileIterator::KvMemFileIterator;
+    int First() override { return failFirst ? kFail : KvMemFileIterator::First(); }
+    int Next() override {
+        return failNextIn > 0 && --failNextIn == 0 ? kFail : KvMemFileIterator::Next();
+    }
     int CompareElement(const KvVIterator* other, KvVParameter* p1, int& keyResult, int& orderResult,
                        KvVParameter* p2) const override {
+        if (failCompare) return kFail;
         const int st = KvMemFileIterator::CompareElement(other, p1, keyResult, orderResult, p2);
         mismatches += keyResult != 0 || orderResult != 0;
         return st;
     }
     mutable int mismatches = 0;
+    bool failFirst = false, failCompare = false;
+    int failNextIn = 0;
 };
 
 // Both sequences as 4-byte records of one memory file, one after the other.
@@ -131,8 +147,7 @@ struct Pair {
 
     MemFile file{0, 64};
     KvMemFileContainer first, second;
-    CountingIterator firstIt{&first};
-    KvMemFileIterator secondIt{&second};
+    CountingIterator firstIt{&first}, secondIt{&second};
     Receiver onlyFirst{0}, onlySecond{1};
     DiffList diffList;
     KvVContainerDiffer differ;
@@ -190,8 +205,8 @@ TEST(ContainerDifferTest, RatioBoundsThePositionalCompares) {
         b[i] = 100 + i;
     }
     // 40 passes with both sides left, each one a mismatch while allowed.
-    const std::pair<double, int> cases[] = {{0.0, 0},   {0.01, 10}, {0.1, 4},
-                                            {0.25, 10}, {100, 40},  {1e300, 40}};
+    const std::pair<double, int> cases[] = {{0.0, 0},  {0.01, 10},  {0.1, 4},   {0.25, 10},
+                                            {100, 40}, {1e300, 40}, {-1e300, 0}};
     for (const auto& [ratio, compares] : cases) {
         Pair run(a, b);
         EXPECT_EQ(run.Diff(ratio), 1);
@@ -208,6 +223,113 @@ TEST(ContainerDifferTest, FailuresEndTheRun) {
     refused.onlyFirst.failIn = 2;
     EXPECT_EQ(refused.Diff(1.0), kFail);
     EXPECT_EQ(refused.onlyFirst.count, 1u);  // what was delivered stays
+
+    // Each step of a run that can fail, and the statuses that are no failure.
+    // {1, 2} against {2, 1} parks 1 of the first, matches the 2s and cancels
+    // the 1 with the second's; {1} against {2} without compares parks 1 and
+    // delivers 2, then the 1 in the final phase.
+    struct Row {
+        const char* what;
+        Values a, b;
+        double ratio;
+        void (*fault)(Pair&);
+        int expected;
+    };
+    const Row rows[] = {
+        {"first input's start", {1}, {1}, 1, [](Pair& p) { p.firstIt.failFirst = true; }, kFail},
+        {"second input's start", {1}, {1}, 1, [](Pair& p) { p.secondIt.failFirst = true; }, kFail},
+        {"compare", {1}, {1}, 1, [](Pair& p) { p.firstIt.failCompare = true; }, kFail},
+        {"first step after a match", {1}, {1}, 1, [](Pair& p) { p.firstIt.failNextIn = 1; }, kFail},
+        {"second step after a match",
+         {1},
+         {1},
+         1,
+         [](Pair& p) { p.secondIt.failNextIn = 1; },
+         kFail},
+        {"delivery of the second's rest",
+         {},
+         {1},
+         1,
+         [](Pair& p) { p.onlySecond.failIn = 1; },
+         kFail},
+        {"step of the second's rest",
+         {},
+         {1},
+         1,
+         [](Pair& p) { p.secondIt.failNextIn = 1; },
+         kFail},
+        {"delivery of the first's rest",
+         {1},
+         {},
+         1,
+         [](Pair& p) { p.onlyFirst.failIn = 1; },
+         kFail},
+        {"step of the first's rest", {1}, {}, 1, [](Pair& p) { p.firstIt.failNextIn = 1; }, kFail},
+        {"diff-list search", {1}, {2}, 1, [](Pair& p) { p.diffList.searchResult = kFail; }, kFail},
+        {"second form of not found",
+         {1},
+         {2},
+         0,
+         [](Pair& p) { p.diffList.searchResult = KvCONT_MISSING_2; },
+         1},
+        {"no balance",
+         {1, 2},
+         {2, 1},
+         1,
+         [](Pair& p) { p.diffList.noBalance = true; },
+         KvCONT_NO_POSITION},
+        {"balance overflow",
+         {1, 2},
+         {2, 1},
+         1,
+         [](Pair& p) { p.diffList.forcedBalance = INT32_MIN; },
+         KvCONT_INTERNAL_ERROR},
+        {"diff-list deletion",
+         {1, 2},
+         {2, 1},
+         1,
+         [](Pair& p) { p.diffList.deleteResult = kFail; },
+         kFail},
+        {"deletion before the first",  // no failure: all cancelled, nothing delivered
+         {1, 2},
+         {2, 1},
+         1,
+         [](Pair& p) { p.diffList.deleteResult = KvCONT_BEFORE_FIRST; },
+         0},
+        {"final phase's start", {1}, {2}, 0, [](Pair& p) { p.diffList.failFirst = true; }, kFail},
+        {"final phase's balance",
+         {1},
+         {2},
+         0,
+         [](Pair& p) { p.diffList.noBalance = true; },
+         KvCONT_NO_POSITION},
+        {"final phase's delivery", {1}, {2}, 0, [](Pair& p) { p.onlyFirst.failIn = 1; }, kFail},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Pair run(row.a, row.b);
+        row.fault(run);
+        EXPECT_EQ(run.Diff(row.ratio), row.expected);
+    }
+
+    // Whatever is missing: no run at all.
+    Pair none({1}, {2});
+    KvMemFileIterator unbound(nullptr);
+    EXPECT_EQ(none.differ.Diff(nullptr, &none.secondIt, &none.onlyFirst, &none.onlySecond, 1),
+              KvCONT_NO_CONTAINER);
+    EXPECT_EQ(none.differ.Diff(&none.firstIt, nullptr, &none.onlyFirst, &none.onlySecond, 1),
+              KvCONT_NO_CONTAINER);
+    EXPECT_EQ(none.differ.Diff(&unbound, &none.secondIt, &none.onlyFirst, &none.onlySecond, 1),
+              KvCONT_NO_CONTAINER);
+    EXPECT_EQ(none.differ.Diff(&none.firstIt, &unbound, &none.onlyFirst, &none.onlySecond, 1),
+              KvCONT_NO_CONTAINER);
+    EXPECT_EQ(none.differ.Diff(&none.firstIt, &none.secondIt, nullptr, &none.onlySecond, 1),
+              KvCONT_NO_CONTAINER);
+    EXPECT_EQ(none.differ.Diff(&none.firstIt, &none.secondIt, &none.onlyFirst, nullptr, 1),
+              KvCONT_NO_CONTAINER);
+    none.differ.diffList = nullptr;
+    EXPECT_EQ(none.Diff(1), KvCONT_NO_CONTAINER);
+    EXPECT_EQ(none.onlyFirst.count + none.onlySecond.count, 0u);
 
     const KvMemoryHandler previous = mmKvSetHandler([](unsigned long long) {
         ++g_handlerCalls;
@@ -244,6 +366,43 @@ TEST(MemFileContainerTest, WalksWholeRecordsFromTheStartPosition) {
     EXPECT_EQ(empty.Next(), KvCONT_AFTER_LAST);
     EXPECT_EQ(it.CompareElement(&empty, nullptr, keyResult, orderResult, nullptr),
               KvCONT_AFTER_LAST);
+    EXPECT_EQ(it.Next(), KvCONT_AFTER_LAST);  // stays behind the last
+
+    // What a record is compared with: a positioned iterator, holding an entry
+    // of at least a record's size.
+    EXPECT_EQ(other.CompareElement(&empty, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_AFTER_LAST);
+    EXPECT_EQ(other.CompareElement(nullptr, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_NO_POSITION);
+    struct Loose : KvVIterator {  // on an entry, or on none, of its own
+        Loose(KvVContainer* c, const void* e) : KvVIterator(nullptr, c), entry(e) { status = 0; }
+        const void* GetEntry(int& s, KvVParameter*) const override {
+            s = 0;
+            return entry;
+        }
+        const void* entry;
+    };
+    KvVContainer shorter(4, 0);
+    const unsigned char record[8] = {};
+    const Loose onNothing(&three, nullptr);
+    EXPECT_EQ(other.CompareElement(&onNothing, nullptr, keyResult, orderResult, nullptr),
+              KvCONT_NO_POSITION);
+    for (KvVContainer* kind : {static_cast<KvVContainer*>(nullptr), &shorter}) {
+        const Loose loose(kind, record);
+        EXPECT_EQ(other.CompareElement(&loose, nullptr, keyResult, orderResult, nullptr),
+                  KvCONT_NOT_IMPLEMENTED);
+    }
+    const Loose equal(&three, file.GetBuffer() + 2);
+    EXPECT_EQ(other.CompareElement(&equal, nullptr, keyResult, orderResult, nullptr), 0);
+    EXPECT_EQ(keyResult, 0);
+
+    // No file, or no container: nothing to walk.
+    KvMemFileContainer fileless(nullptr, 8, 3);
+    EXPECT_EQ(fileless.StartPosition(), 0u);
+    KvMemFileIterator overNothing(&fileless), unbound(nullptr);
+    EXPECT_EQ(overNothing.First(), KvCONT_BEFORE_FIRST);
+    EXPECT_EQ(unbound.First(), KvCONT_NO_CONTAINER);
+    EXPECT_EQ(unbound.Next(), KvCONT_NO_CONTAINER);
 }
 
 }  // namespace

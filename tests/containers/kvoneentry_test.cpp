@@ -78,6 +78,32 @@ TEST(OneEntryTest, SourceOfTreeSearchInsertionAndDeletion) {
     EXPECT_EQ(one.count, 1u);
     EXPECT_EQ(source.GetKey(st, nullptr), &key);
     EXPECT_EQ(st, 0);
+    EXPECT_EQ(source.GetType(), KvCONT_TYPE_ONE_ENTRY);
+    one.SetDat(nullptr);
+    EXPECT_EQ(source.GetDat(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_NO_DAT);
+    // With the key set, both ends stand on it; past either end a step stays.
+    EXPECT_EQ(source.First(), 0);
+    EXPECT_EQ(source.Prior(), KvCONT_BEFORE_FIRST);
+    EXPECT_EQ(source.Prior(), KvCONT_BEFORE_FIRST);
+    EXPECT_EQ(source.GetDat(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_BEFORE_FIRST);
+    EXPECT_EQ(source.Last(), 0);
+    EXPECT_EQ(source.Next(), KvCONT_AFTER_LAST);
+    EXPECT_EQ(source.Next(), KvCONT_AFTER_LAST);
+    EXPECT_EQ(one.SearchElement(&source, nullptr, 0, nullptr, nullptr), KvCONT_MISSING);
+
+    // Unbound, or rebound to a container of another kind: every move -520.
+    KvOneEntryIterator unbound(nullptr, nullptr);
+    KvVContainer plain(4, 0);
+    KvOneEntryIterator rebound(&one, nullptr);
+    static_cast<KvVIterator&>(rebound) = &plain;
+    for (KvOneEntryIterator* it : {&unbound, &rebound}) {
+        EXPECT_EQ(it->First(), KvCONT_NO_CONTAINER);
+        EXPECT_EQ(it->Last(), KvCONT_NO_CONTAINER);
+        EXPECT_EQ(it->Next(), KvCONT_NO_CONTAINER);
+        EXPECT_EQ(it->Prior(), KvCONT_NO_CONTAINER);
+    }
 }
 
 }  // namespace

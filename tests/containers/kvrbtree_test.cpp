@@ -116,6 +116,66 @@ TEST_F(RBTreeTest, CheckTreeReportsEachViolation) {
     EXPECT_EQ(tree.CheckTree(nullptr), 0);
 }
 
+// Missing or failing table functions and a full tree refuse an insertion and
+// leave the tree as it was; CheckTree passes on the function's failure.
+TEST_F(RBTreeTest, RefusedInsertionsAndChecks) {
+    Tree tree(0);
+    Probe probe;
+    for (int k = 1; k <= 3; ++k)
+        ASSERT_EQ(tree.InsertElement(&probe.Set(k, 0), nullptr, 0, nullptr), 0);
+    struct Row {
+        const char* what;
+        void (*spoil)(KvRBTree&);
+        int insert, check;
+    };
+    const Row rows[] = {
+        {"no copy", [](KvRBTree& t) { t.SetCopyFunction(nullptr); }, KvCONT_NOT_IMPLEMENTED, 0},
+        {"no key", [](KvRBTree& t) { t.SetKeyFunction(nullptr); }, KvCONT_NOT_IMPLEMENTED,
+         KvCONT_NOT_IMPLEMENTED},
+        {"no compare", [](KvRBTree& t) { t.SetCompareFunction(nullptr); }, KvCONT_NOT_IMPLEMENTED,
+         KvCONT_NOT_IMPLEMENTED},
+        {"full", [](KvRBTree& t) { t.count = 0x7FFFFFFF; }, KvCONT_NO_MEMORY, -5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.spoil(tree);
+        EXPECT_EQ(tree.InsertElement(&probe.Set(7, 0), nullptr, 0, nullptr), row.insert);
+        EXPECT_EQ(tree.CheckTree(nullptr), row.check);
+        Install(tree);
+        tree.count = 3;
+        EXPECT_EQ(tree.CheckTree(nullptr), 0);
+    }
+    g.compareCountdown = 1;
+    EXPECT_EQ(tree.CheckTree(nullptr), kFail);
+    tree.SetKeyFunction([](KvVContainer*, const void*, int* status, KvVParameter*) -> const void* {
+        *status = kFail;
+        return nullptr;
+    });
+    EXPECT_EQ(tree.CheckTree(nullptr), kFail);
+    Install(tree);
+    EXPECT_EQ(tree.InsertEntry(nullptr, 0, nullptr), KvCONT_NO_POSITION);
+    struct Nowhere : KvVIterator {  // positioned, but on no entry
+        Nowhere() : KvVIterator(nullptr) { status = 0; }
+        const void* GetEntry(int& s, KvVParameter*) const override {
+            s = 0;
+            return nullptr;
+        }
+    } nowhere;
+    EXPECT_EQ(tree.InsertElement(&nowhere, nullptr, 0, nullptr), KvCONT_NO_POSITION);
+    EXPECT_EQ(tree.count, 3u);
+    EXPECT_EQ(tree.CheckTree(nullptr), 0);
+
+    // Elements too large for a node: no entry can be had.
+    KvRBTree huge(UINT32_MAX, 0, 0);
+    EXPECT_EQ(huge.Cache().entrySize, 0u);
+    EXPECT_EQ(huge.InsertElement(&probe, nullptr, 0, nullptr), KvCONT_NO_MEMORY);
+    KvRBTree plain;  // default functions, nothing to destroy
+    EXPECT_EQ(plain.elementSize, 0u);
+    EXPECT_EQ(plain.Clear(nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(KvRBTreeParameter().GetType(), KvCONT_TYPE_RBTREE);
+    plain.OutTree(nullptr);  // writes nothing in this build
+}
+
 TEST_F(RBTreeTest, IteratorStatusTransitionsAndCopies) {
     Tree tree(0);
     Probe probe;
@@ -144,10 +204,27 @@ TEST_F(RBTreeTest, IteratorStatusTransitionsAndCopies) {
     EXPECT_EQ(made->GetType(), KvCONT_TYPE_RBTREE);
     EXPECT_EQ(made->status, KvCONT_BEFORE_FIRST);
 
-    tree.InsertElement(&probe.Set(9, 0), nullptr, 0, nullptr);
     int st;
+    EXPECT_EQ(made->GetEntry(st, nullptr), nullptr);
+    EXPECT_EQ(st, KvCONT_BEFORE_FIRST);
+    EXPECT_EQ(made->DeleteElement(0, nullptr), KvCONT_BEFORE_FIRST);
+    // Clones go only into tree iterators bound to a tree.
+    KvVIterator unbound(nullptr);
+    EXPECT_EQ(it.Clone(&unbound), nullptr);
+    struct Impostor : KvVIterator {
+        using KvVIterator::KvVIterator;
+        unsigned short GetType() const override { return KvCONT_TYPE_RBTREE; }
+    } impostor(nullptr, &tree);
+    EXPECT_EQ(it.Clone(&impostor), nullptr);
+    It target(&tree);
+    EXPECT_EQ(it.Clone(&target), &target);
+    EXPECT_EQ(target.Id(), 3u);
+
+    tree.InsertElement(&probe.Set(9, 0), nullptr, 0, nullptr);
     EXPECT_EQ(it.GetEntry(st, nullptr), nullptr);
     EXPECT_EQ(st, KvCONT_CHANGED);
+    EXPECT_EQ(fresh.Prior(), KvCONT_CHANGED);  // and off its place for good
+    EXPECT_EQ(fresh.Next(), KvCONT_NO_POSITION);
     EXPECT_EQ(it.DeleteElement(0, nullptr), KvCONT_CHANGED);
     EXPECT_EQ(tree.count, 4u);
 

@@ -94,6 +94,24 @@ TEST(Compress, ExpandStopsAtTheCapacityAndRefusesBrokenStreams) {
         runs[at] = 0xFF;
     }
 
+    // Missing buffers: refused, nothing read or written.
+    unsigned char byte = 0x41;
+    int length = 10;
+    EXPECT_EQ(DScomp(nullptr, 1, &byte, &length), -1);
+    EXPECT_EQ(DScomp(&byte, 1, nullptr, &length), -1);
+    EXPECT_EQ(DScomp(&byte, 1, &byte, nullptr), -1);
+    EXPECT_EQ(length, 10);
+    EXPECT_EQ(DSdecomp(literal.data(), 4, &byte, nullptr), 2);
+    EXPECT_EQ(DSdecomp(nullptr, 4, &byte, &length), 2);
+    EXPECT_EQ(length, 0);
+    length = 10;
+    EXPECT_EQ(DSdecomp(literal.data(), 4, nullptr, &length), 2);
+    EXPECT_EQ(length, 0);
+    length = 0;
+    EXPECT_EQ(DSdecomp(literal.data(), 4, nullptr, &length), 2);  // no room: nothing produced
+    EXPECT_EQ(DSlen(nullptr, 4), -1);
+    EXPECT_EQ(DSlen(nullptr, 0), 0);
+
     // Cut-off streams: never a read past the end, never success.
     for (Bytes cut : {Bytes{0x03}, Bytes{0x00, 0x05, 0x41}, Bytes{0x02, 0x41, 0x00}}) {
         EXPECT_EQ(DSlen(cut.data(), static_cast<int>(cut.size())), -1);

@@ -271,4 +271,32 @@ TEST(MemFile, WriteAndCheckSum) {
     EXPECT_EQ(f.GetPosition(), 6);  // past the end: the position stays
 }
 
+// The segments lie back to back in the one block; growing without shrinking
+// keeps the block when it is large enough; a write at a position the block no
+// longer holds (the logical size was cut below it) is refused.
+TEST(MemFile, SegmentsSizeSetDontShrinkAndWriteOutsideTheBlock) {
+    MemFile f(4000);  // 4 segments of 1024
+    EXPECT_EQ(f.GetSegment(2), f.GetBuffer() + 2048);
+    unsigned char* block = f.GetBuffer();
+    EXPECT_EQ(f.SizeSetDontShrink(100, 0), 0);
+    EXPECT_EQ(f.GetLogicalSize(), 100);
+    EXPECT_EQ(f.GetBuffer(), block);
+    EXPECT_EQ(f.SizeSetDontShrink(-5, 0), 0);
+    EXPECT_EQ(f.GetLogicalSize(), 0);
+    EXPECT_EQ(Of(f), (Geometry{4, 10}));
+    EXPECT_EQ(f.SizeSetDontShrink(5000, 0), 0);
+    EXPECT_EQ(f.GetLogicalSize(), 5000);
+    EXPECT_GE(f.GetAllocatedSize(), 5000);
+
+    MemFile small;
+    Fill(small, "abcdef");  // an 8-byte block
+    small.Seek(5, 0, nullptr);
+    ASSERT_EQ(small.SetLogicalSize(0), 0);  // the position stays at 5
+    int status = 0;
+    EXPECT_EQ(small.Write(0x01020304u, status), 4u);
+    EXPECT_EQ(status, KV_MEMFILE_BEYOND_ALLOCATED);
+    EXPECT_EQ(small.GetPosition(), 5);
+    EXPECT_EQ(small.GetLogicalSize(), 0);  // a refused write leaves the file as it was
+}
+
 }  // namespace

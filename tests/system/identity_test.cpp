@@ -114,6 +114,17 @@ TEST(Identity, VariantTable) {
     EXPECT_STREQ(full.ModuleName(true), "TQ110Tbs90x64D");
     EXPECT_STREQ(full.description[0], "Tessaloquin Runtime System 11.0 (80)");
     EXPECT_STREQ(full.debugModuleName[1], "TQ110Tbs90D");
+    const char* built = full.description[0];
+    full.Build(true);  // what is built stays
+    EXPECT_EQ(full.description[0], built);
+    full.selected = 0;  // another variant than the current one
+    EXPECT_STREQ(full.Description(true), "Tessaloquin Runtime System 11.0 (80D)");
+    EXPECT_STREQ(full.ModuleName(false), "TQ110Tbs80");
+    for (int16_t outside : {-1, 3}) {
+        full.selected = outside;
+        EXPECT_EQ(full.Description(false), nullptr);
+        EXPECT_EQ(full.ModuleName(true), nullptr);
+    }
 
     tq::KvRuntimeVariantTable none;  // never built: no current variant
     none.selected = -1;

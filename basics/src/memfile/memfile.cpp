@@ -258,7 +258,8 @@ void MemFile::InitializeWith(unsigned char value, int from) {
 }
 
 unsigned int MemFile::WriteGrowing(unsigned int value, int& status) {
-    const int64_t grown = int64_t{logicalSize} + 4;
+    const int32_t old = logicalSize;
+    const int64_t grown = int64_t{old} + 4;
     if (AllocatedBytes() >= grown) {
         logicalSize = static_cast<int32_t>(grown);
         status = 0;
@@ -267,7 +268,10 @@ unsigned int MemFile::WriteGrowing(unsigned int value, int& status) {
     }
     if (status < 0) return 4;
     if (position < 0 || int64_t{position} + 4 > AllocatedBytes()) {
-        status = KV_MEMFILE_BEYOND_ALLOCATED;  // the position stands outside the block
+        // The position stands outside the block: nothing is stored, and the
+        // file keeps its size (a grown block stays).
+        logicalSize = old;
+        status = KV_MEMFILE_BEYOND_ALLOCATED;
         return 4;
     }
     std::memcpy(buffer + position, &value, sizeof value);  // host order, without a call
