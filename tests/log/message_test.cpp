@@ -1,4 +1,11 @@
-// The user-message sink: switch, flags, answer codes and debugger breaks.
+// The user-message sink: switch, flags, answer codes, debugger breaks and the
+// terminal dialog.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -7,6 +14,8 @@
 #include "kvbasics.h"
 #include "platform/debugger.h"
 #include "platform/message_box.h"
+#include "support/child_process.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -108,6 +117,89 @@ TEST_F(MessageTest, LongTextIsCutTo4095Characters) {
     KvMessage()->Message(nullptr, 0x20000000, "%s", text.c_str());
     ASSERT_EQ(g_shown.size(), 1u);
     EXPECT_EQ(g_shown[0].text, text.substr(0, 4095));
+}
+
+// Without an answer function the box asks on the terminal: the caption, the
+// text and the buttons on stderr, and the first letter of a button, in either
+// case, as a line on stdin; an empty line takes a lone button. Without a
+// terminal it only prints the text.
+TEST_F(MessageTest, DefaultBoxAsksOnATerminalOnly) {
+    using namespace std::string_literals;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    termios mode{};
+    ASSERT_EQ(tcgetattr(terminal, &mode), 0);
+    mode.c_lflag &= ~tcflag_t{ECHO};
+    mode.c_oflag &= ~tcflag_t{OPOST};
+    ASSERT_EQ(tcsetattr(terminal, TCSANOW, &mode), 0);
+
+    // Not a terminal on both ends: no dialog. No text nor caption shows as empty.
+    tq::test::TempDir dir;
+    const std::string err = dir.File("stderr");
+    EXPECT_EQ(tq::test::RunInChild([&] {
+                  SetMessageBoxAnswerFunction(nullptr);
+                  // stderr back before the child ends: a coverage build writes there too
+                  const int saved = dup(2);
+                  const int out = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+                  if (dup2(out, 2) != 2) return 100;
+                  const int in = open("/dev/null", O_RDONLY);
+                  if (dup2(in, 0) != 0) return 101;
+                  int failed = MessageBox("text", "Caption", kButtonsYesNo) == kAnswerFailed;
+                  if (dup2(terminal, 0) != 0) return 102;
+                  failed += MessageBox(nullptr, nullptr, kButtonsOk) == kAnswerFailed;
+                  return dup2(saved, 2) == 2 ? failed : 100;
+              }),
+              2);
+    EXPECT_EQ(tq::test::ReadFile(err), "Caption: text\n: \n");
+
+    const struct {
+        uint32_t style;
+        std::string input;  // one line per prompt
+        const char* buttons;
+        int answer;
+    } cases[] = {
+        {kButtonsOk, "x\n\n", "[O]K", kAnswerOk},
+        {kButtonsOk, "\0\n"s, "[O]K", kAnswerOk},
+        {kButtonsOkCancel | 0x252000u, "C\n", "[O]K [C]ancel", kAnswerCancel},
+        {kButtonsAbortRetryIgnore, "i\n", "[A]bort [R]etry [I]gnore", kAnswerIgnore},
+        {kButtonsYesNoCancel, "n\n", "[Y]es [N]o [C]ancel", kAnswerNo},
+        {kButtonsYesNo, "\ny\n", "[Y]es [N]o", kAnswerYes},
+        {kButtonsRetryCancel, "r\n", "[R]etry [C]ancel", kAnswerRetry},
+        {kButtonsCancelTryContinue, "o\n", "[C]ancel [T]ry again c[O]ntinue", kAnswerContinue},
+        {kButtonsYesNo, "\x04", "[Y]es [N]o", kAnswerFailed},  // end of input
+    };
+    std::string input, prompts;
+    for (const auto& c : cases) {
+        input += c.input;
+        for (size_t lines = std::max<size_t>(1, std::count(c.input.begin(), c.input.end(), '\n'));
+             lines > 0; --lines) {
+            prompts += "\n== Caption ==\ntext\n"s + c.buttons + "? ";
+        }
+    }
+    ASSERT_EQ(write(master, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    EXPECT_EQ(tq::test::RunInChild([&] {
+                  SetMessageBoxAnswerFunction(nullptr);
+                  const int saved = dup(2);
+                  if (dup2(terminal, 0) != 0 || dup2(terminal, 2) != 2) return 100;
+                  int wrong = 0;
+                  for (const auto& c : cases) {
+                      if (MessageBox("text", "Caption", c.style) != c.answer) break;
+                      ++wrong;
+                  }
+                  wrong = wrong == static_cast<int>(std::size(cases)) ? 0 : wrong + 1;
+                  return dup2(saved, 2) == 2 ? wrong : 101;
+              }),
+              0);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<size_t>(n));
+    EXPECT_EQ(shown, prompts);
+    close(terminal);
+    close(master);
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // The system log: switches, formatting limits, event types and identifiers,
 // the recorded event, what reaches the journal and /dev/log, the host's own
 // syslog settings and the event-source registration.
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,9 +25,11 @@
 #include "platform/registry_store.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
+#include "system/variant_table.h"
 
 namespace {
 
+using namespace std::string_literals;
 using tq::platform::RegistryKey;
 using tq::platform::RegistryStatus;
 using tq::platform::RegistryStore;
@@ -90,6 +95,18 @@ public:
     }
     ~LogSocket() { close(fd_); }
     const char* path() const { return path_.c_str(); }
+    // Fills the queue of a datagram socket, so that the next sender is refused.
+    void Fill() {
+        int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+        EXPECT_EQ(connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const std::string filler(1024, 'f');
+        while (send(sender, filler.data(), filler.size(), MSG_DONTWAIT) > 0) {
+        }
+        close(sender);
+    }
     // The next datagram, or all that the next connection sent; empty when
     // nothing waits.
     std::string Receive() {
@@ -157,6 +174,31 @@ TEST_F(SysLogTest, ErrorEntryCarriesTheFourStrings) {
     EXPECT_EQ(log.processIdText, pid_);
 }
 
+// The event file escapes what JSON must; an event that cannot be written is
+// reported as lost.
+TEST_F(SysLogTest, EventFileEscapesTextAndReportsWhatIsLost) {
+    tq::platform::EventSource* source = tq::platform::RegisterEventSource(nullptr);
+    const char* strings[] = {"q\"b\\", nullptr, "\r\n\t\x01\x1f"};
+    ASSERT_TRUE(tq::platform::ReportEvent(source, tq::platform::kEventWarning, 0x80000003u, strings,
+                                          3, nullptr));
+    EXPECT_EQ(tq::test::ReadFile(events_),
+              "{\"source\":\"\",\"type\":\"warning\",\"identifier\":\"0x80000003\","
+              "\"strings\":[\"q\\\"b\\\\\",\"\",\"\\r\\n\\t\\u0001\\u001f\"],"
+              "\"message\":\"\"}\n");
+    // A full disk, a missing directory; an empty name selects the system log,
+    // here without a socket.
+    tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), missing_.c_str());
+    for (const std::string& file : {"/dev/full"s, missing_ + "/events", ""s}) {
+        tq::test::ScopedEnv to("TQ_EVENT_LOG", file.c_str());
+        EXPECT_FALSE(
+            tq::platform::ReportEvent(source, tq::platform::kEventError, 4, nullptr, 0, "lost"))
+            << file;
+    }
+    EXPECT_FALSE(tq::platform::ReportEvent(nullptr, tq::platform::kEventError, 4, nullptr, 0, ""));
+    tq::platform::DeregisterEventSource(source);
+    tq::platform::DeregisterEventSource(nullptr);
+}
+
 TEST_F(SysLogTest, JournalGetsOneDatagramPerEventWithItsFields) {
     tq::test::ScopedEnv noFile("TQ_EVENT_LOG", nullptr);
     LogSocket journal(dir_.File("journal"));
@@ -173,12 +215,12 @@ TEST_F(SysLogTest, JournalGetsOneDatagramPerEventWithItsFields) {
         {4, "3", "0xC0000004", "error", "ERROR: x " + Tail()},
         {3, "4", "0x80000003", "warning", "WARNING: x " + Tail()},
         {1, "5", "0x00000001", "success", "SUCCESS: x "},
-        {0, "6", "0x40000000", "information", "x"},
+        {0, "6", "0x40000000", "information", "x\ny"},  // without the carriage return
     };
     KvSysLogWin32 log;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logType);
-        log.Log(c.logType, "x");
+        log.Log(c.logType, c.logType == 0 ? "x\r\ny" : "x");
         std::optional<std::map<std::string, std::string>> fields = JournalFields(journal.Receive());
         ASSERT_TRUE(fields.has_value());
         const std::map<std::string, std::string> expected = {
@@ -192,35 +234,88 @@ TEST_F(SysLogTest, JournalGetsOneDatagramPerEventWithItsFields) {
     EXPECT_EQ(devLog.Receive(), "");
 }
 
+// How the stand-in clock of the syslog line answers: 0 2024-01-05 09:03:07 UTC,
+// 1 no wall clock, 2 no local time, 3 and 4 a month out of range.
+int g_clockMode = 0;
+
 TEST_F(SysLogTest, WithoutTheJournalDevLogGetsASyslogLine) {
     tq::test::ScopedEnv noFile("TQ_EVENT_LOG", nullptr);
     tq::test::ScopedEnv zone("TZ", "UTC0");
     tq::platform::ClockSource clock = tq::platform::SystemClockSource();
     clock.realTime = [](tq::platform::RealTime* now) {
-        *now = {1'704'445'387, 0};  // 2024-01-05 09:03:07 UTC
+        *now = {1'704'445'387, 0};
+        return g_clockMode != 1;
+    };
+    clock.splitLocal = [](int64_t seconds, tq::platform::CalendarTime* fields, int32_t* east) {
+        if (g_clockMode == 2 ||
+            !tq::platform::SystemClockSource().splitLocal(seconds, fields, east)) {
+            return false;
+        }
+        if (g_clockMode >= 3) fields->month = g_clockMode == 3 ? 13 : 0;
         return true;
     };
+    g_clockMode = 0;
     const tq::platform::ClockSource* previousClock = tq::platform::SetClockSource(&clock);
     LogSocket datagrams(dir_.File("dev-log"));
     LogSocket stream(dir_.File("dev-log-stream"), SOCK_STREAM);
+    LogSocket fullJournal(dir_.File("journal"));
+    fullJournal.Fill();
+    LogSocket deaf(dir_.File("deaf"), SOCK_SEQPACKET);  // a socket of neither kind
+    LogSocket journal(dir_.File("journal-2"));
+    const std::string tooLong = dir_.File(std::string(120, 'l'));
     const int lowestFree = LowestFreeDescriptor();
-    const std::string head = std::string("Jan  5 09:03:07 ") + kSource + "[" + pid_ + "]: ";
+    const std::string head = std::string(kSource) + "[" + pid_ + "]: ";
     KvSysLogWin32 log;
 
-    tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), datagrams.path());
-    log.Log(4, "x");
-    EXPECT_EQ(datagrams.Receive(), "<11>" + head + "ERROR: x " + Tail());
+    // No journal socket, one with a path too long for an address, a full one.
+    // (The paths must outlive their use: none of them is a temporary.)
+    for (const char* journal : {missing_.c_str(), tooLong.c_str(), fullJournal.path()}) {
+        tq::platform::SetLogSocketPathsForTesting(journal, datagrams.path());
+        log.Log(4, "x");
+        EXPECT_EQ(datagrams.Receive(), "<11>Jan  5 09:03:07 " + head + "ERROR: x " + Tail());
+    }
+    // Without the local time the line goes without it: the daemon stamps it.
+    for (g_clockMode = 1; g_clockMode <= 4; ++g_clockMode) {
+        log.Log(0, "x");
+        EXPECT_EQ(datagrams.Receive(), "<14>" + head + "x") << g_clockMode;
+    }
+    g_clockMode = 0;
 
     // A stream socket gets the line ended by a NUL byte.
     tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), stream.path());
     log.Log(1, "x");
-    EXPECT_EQ(stream.Receive(), "<13>" + head + "SUCCESS: x " + std::string(1, '\0'));
+    EXPECT_EQ(stream.Receive(),
+              "<13>Jan  5 09:03:07 " + head + "SUCCESS: x " + std::string(1, '\0'));
 
-    // With neither socket the event is lost.
-    tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), missing_.c_str());
+    // Without a socket that takes it the event is lost: none, a path too long,
+    // a socket of neither kind, a full queue.
+    datagrams.Fill();
     tq::platform::EventSource* source = tq::platform::RegisterEventSource(kSource);
-    EXPECT_FALSE(
-        tq::platform::ReportEvent(source, tq::platform::kEventError, 4, nullptr, 0, "lost"));
+    for (const char* syslogSocket :
+         {missing_.c_str(), tooLong.c_str(), deaf.path(), datagrams.path()}) {
+        tq::platform::SetLogSocketPathsForTesting(missing_.c_str(), syslogSocket);
+        EXPECT_FALSE(
+            tq::platform::ReportEvent(source, tq::platform::kEventError, 4, nullptr, 0, "lost"))
+            << syslogSocket;
+    }
+    // So it is when no descriptor is left for a socket.
+    tq::platform::SetLogSocketPathsForTesting(journal.path(), stream.path());
+    EXPECT_EQ(tq::test::RunInChild([&] {
+                  rlimit limit{};
+                  getrlimit(RLIMIT_NOFILE, &limit);
+                  const rlimit lowered{static_cast<rlim_t>(LowestFreeDescriptor()), limit.rlim_max};
+                  if (setrlimit(RLIMIT_NOFILE, &lowered) != 0) return 1;
+                  if (tq::platform::ReportEvent(source, tq::platform::kEventError, 4, nullptr, 0,
+                                                "lost")) {
+                      return 2;
+                  }
+                  setrlimit(RLIMIT_NOFILE, &limit);
+                  return tq::platform::ReportEvent(source, tq::platform::kEventError, 4, nullptr, 0,
+                                                   "sent")
+                             ? 0
+                             : 3;
+              }),
+              0);
     tq::platform::DeregisterEventSource(source);
 
     EXPECT_EQ(LowestFreeDescriptor(), lowestFree);
@@ -233,12 +328,14 @@ TEST_F(SysLogTest, HostSyslogSettingsSurviveAnEvent) {
     tq::platform::SetLogSocketPathsForTesting(journal.path(), missing_.c_str());
     const std::string echo = dir_.File("stderr");
     EXPECT_EQ(tq::test::RunInChild([&] {
+                  // stderr back before the child ends: a coverage build writes there too
+                  const int saved = dup(2);
                   int fd = open(echo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
                   if (fd < 0 || dup2(fd, 2) != 2) return 1;
                   openlog("hostident", LOG_PERROR, LOG_LOCAL3);
                   KvSystemLog()->Log(4, "x");
                   syslog(LOG_INFO, "after");  // echoed to stderr as the host asked
-                  return 0;
+                  return dup2(saved, 2) == 2 ? 0 : 2;
               }),
               0);
     EXPECT_EQ(tq::test::ReadFile(echo), "hostident: after\n");
@@ -256,6 +353,57 @@ TEST_F(SysLogTest, SwitchedOffWritesNothingAndOpensNothing) {
     log.Log(4, "x");
     EXPECT_TRUE(log.IsOpen());
     EXPECT_EQ(Lines(tq::test::ReadFile(events_)).size(), 1u);
+
+    // Switched off, nor does a named open; a platform without an event log never opens.
+    KvSysLogWin32 named, withoutLog;
+    log.Enable(0);
+    named.Open("Named");
+    EXPECT_FALSE(named.IsOpen());
+    log.Enable(1);
+    withoutLog.platformIsNT = 0;
+    withoutLog.Log(4, "x");
+    EXPECT_FALSE(withoutLog.IsOpen());
+    // The first name given stays; a source that could not be registered loses
+    // the entries.
+    named.Open("Named");
+    named.Open("Other");
+    named.Log(2, "x");
+    KvSysLogWin32 unregistered;
+    unregistered.eventSource = nullptr;
+    unregistered.Log(2, "lost");
+    std::vector<std::string> lines = Lines(tq::test::ReadFile(events_));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("{\"source\":\"Named\",", 0), 0u) << lines[1];
+}
+
+// The default source name is the variant's description, in its debug form
+// when the library's file name ends in "d" or "D", also once the file is gone.
+TEST_F(SysLogTest, DefaultSourceNameFollowsTheLibraryFileName) {
+    const char* const files[] = {"tqbasicsd.so", "tqbasicsD.so", "tqbasics.so"};
+    EXPECT_EQ(tq::test::RunInChild([&] {
+                  for (const char* file : files) {
+                      const std::string path = dir_.File(file);
+                      std::filesystem::copy_file(TQ_TEST_MODULE_PATH, path);
+                      void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+                      std::filesystem::remove(path);
+                      auto systemLog = reinterpret_cast<KvSysLog* (*)()>(
+                          library != nullptr ? dlsym(library, "_Z11KvSystemLogv") : nullptr);
+                      if (systemLog == nullptr) return 1;
+                      systemLog()->Log(2, "%s", file);
+                      dlclose(library);
+                  }
+                  return 0;
+              }),
+              0);
+    const std::string debug = tq::KvRuntimeVariantTable::Instance().Description(true);
+    const std::string sources[] = {debug, debug, kSource};
+    std::vector<std::string> lines = Lines(tq::test::ReadFile(events_));
+    ASSERT_EQ(lines.size(), std::size(files));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind("{\"source\":\"" + sources[i] + "\",", 0), 0u) << lines[i];
+        EXPECT_NE(lines[i].find(files[i]), std::string::npos);
+    }
+    EXPECT_NE(debug, kSource);
 }
 
 TEST_F(SysLogTest, EventTypesAndIdentifiers) {
@@ -311,6 +459,8 @@ public:
 
 TEST_F(SysLogTest, LongTextIsCutTo1023Characters) {
     RecordingLog log;
+    EXPECT_EQ(log.Install("x"), 0);  // the base registers and opens nothing
+    log.Open("x");
     std::string text(2000, 'a');
     log.Log(2, "%s", text.c_str());
     log.Log(2, "%s", text.substr(0, 1023).c_str());
@@ -352,6 +502,17 @@ TEST_F(SysLogTest, InstallRegistersTheLibraryAsMessageFile) {
     // A name that would leave the root is refused and leaves nothing behind.
     EXPECT_EQ(log.Install("../../escape"), -1);
     EXPECT_NE(access(dir_.File("registry/SYSTEM/CurrentControlSet/escape").c_str(), F_OK), 0);
+    EXPECT_EQ(log.Install(nullptr), -1);
+    // A value that cannot be stored (a directory stands where its file goes)
+    // fails the registration.
+    for (const char* value : {"EventMessageFile", "TypesSupported"}) {
+        std::filesystem::create_directories(dir_.File(
+            "registry/SYSTEM/CurrentControlSet/Services/EventLog/Application/Blocked/\x01"s +
+            value));
+        EXPECT_EQ(log.Install("Blocked"), -1) << value;
+        std::filesystem::remove_all(
+            dir_.File("registry/SYSTEM/CurrentControlSet/Services/EventLog/Application/Blocked"));
+    }
 }
 
 }  // namespace

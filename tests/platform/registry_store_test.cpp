@@ -1,16 +1,20 @@
 #include "platform/registry_store.h"
 
+#include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
 #include "support/test_env.h"
 
 namespace tq::platform {
@@ -96,17 +100,51 @@ TEST_F(RegistryStoreTest, KeysAreDirectoriesBelowTheRoot) {
     EXPECT_EQ(key_.directory(), root_ + "/A/B/C");
     EXPECT_EQ(RS::OpenKey("A\\B", &key_), S::kOk);
     EXPECT_EQ(key_.directory(), root_ + "/A/B");
+    {
+        test::ScopedEnv top("TQ_REGISTRY_ROOT", "//");
+        EXPECT_EQ(RS::Root(), "/");
+    }
 
     // Without a root of our own: an absolute XDG_CONFIG_HOME, else the home's.
     test::ScopedEnv no_root("TQ_REGISTRY_ROOT", ""), home("HOME", "/home/me");
     const std::string fromHome = "/home/me/.config/tessaloquin/registry";
     for (const auto& [config, root] : {std::pair{"/etc/xdg", "/etc/xdg/tessaloquin/registry"s},
+                                       {"/", "/tessaloquin/registry"},
                                        {"etc/xdg", fromHome},
                                        {"", fromHome},
                                        {nullptr, fromHome}}) {
         test::ScopedEnv xdg("XDG_CONFIG_HOME", config);
         EXPECT_EQ(RS::Root(), root) << (config != nullptr ? config : "unset");
     }
+    // Without HOME the account's home directory; without that, no root at all.
+    test::ScopedEnv unset_root("TQ_REGISTRY_ROOT", nullptr), no_xdg("XDG_CONFIG_HOME", nullptr);
+    const passwd* account = getpwuid(getuid());
+    ASSERT_NE(account, nullptr);
+    for (const char* empty_home : {"", static_cast<const char*>(nullptr)}) {
+        test::ScopedEnv no_home("HOME", empty_home);
+        EXPECT_EQ(RS::Root(), account->pw_dir + "/.config/tessaloquin/registry"s);
+    }
+    test::ScopedEnv no_home("HOME", nullptr);
+    if (geteuid() != 0) GTEST_SKIP() << "another account needs root";
+    EXPECT_EQ(test::RunInChild([&] {
+                  if (!test::BecomeAccount(54321) || getpwuid(54321) != nullptr) return 1;
+                  return RS::Root().empty() && RS::OpenKey("A", &key_) == S::kIoError ? 0 : 2;
+              }),
+              0);
+}
+
+// A relative root counts from the current directory, however long its name;
+// without a current directory there is no root.
+TEST_F(RegistryStoreTest, RelativeRootFollowsTheCurrentDirectory) {
+    const std::string deep = temp_.File(std::string(200, 'd') + "/" + std::string(200, 'e'));
+    std::filesystem::create_directories(deep);
+    test::ScopedEnv relative("TQ_REGISTRY_ROOT", "rel//");
+    EXPECT_EQ(test::RunInChild([&] {
+                  if (chdir(deep.c_str()) != 0 || RS::Root() != deep + "/rel") return 1;
+                  if (rmdir(deep.c_str()) != 0) return 2;
+                  return RS::Root().empty() && RS::CreateKey("A", &key_) == S::kIoError ? 0 : 3;
+              }),
+              0);
 }
 
 TEST_F(RegistryStoreTest, HostileNamesAreRefusedAndNothingLeavesTheRoot) {
@@ -125,6 +163,7 @@ TEST_F(RegistryStoreTest, HostileNamesAreRefusedAndNothingLeavesTheRoot) {
     EXPECT_EQ(List(root_), Names{"K"});
     EXPECT_TRUE(List(key_.directory()).empty());
     EXPECT_TRUE(RS::IsValidName("...") && RS::IsValidName(".x") && RS::IsValidName("a\\b c"));
+    EXPECT_FALSE(RS::IsValidName(""));
 }
 
 TEST_F(RegistryStoreTest, SubkeyValueAndDefaultValueShareNamesAndDeleteKeySparesSubkeys) {
@@ -157,6 +196,91 @@ TEST_F(RegistryStoreTest, SubkeyValueAndDefaultValueShareNamesAndDeleteKeySpares
     EXPECT_EQ(List(root_), Names{});
 }
 
+TEST_F(RegistryStoreTest, CallerErrorsAreInvalidName) {
+    ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
+    uint32_t size = 0;
+    char byte = 0;
+    EXPECT_EQ(RS::OpenKey("K", nullptr), S::kInvalidName);
+    EXPECT_EQ(RS::CreateKey("K", nullptr), S::kInvalidName);
+    EXPECT_EQ(RS::QueryValue(key_, "V", nullptr, &byte, nullptr), S::kInvalidName);
+    EXPECT_EQ(RS::SetValue(key_, "V", RegistryType::kString, nullptr, 1), S::kInvalidName);
+    EXPECT_EQ(RS::SetValue(key_, "V", RegistryType::kString, nullptr, 0), S::kOk);
+    RegistryType type{};
+    EXPECT_EQ(RS::QueryValue(key_, "V", &type, nullptr, nullptr), S::kOk);
+    EXPECT_EQ(type, RegistryType::kString);
+    RS::CloseKey(&key_);
+    RS::CloseKey(nullptr);
+    EXPECT_EQ(RS::QueryValue(key_, "V", nullptr, nullptr, &size), S::kInvalidName);
+    EXPECT_EQ(Set(key_, "V", "x"), S::kInvalidName);
+    EXPECT_EQ(RS::DeleteValue(key_, "V"), S::kInvalidName);
+    EXPECT_EQ(RS::EnumKey(key_, nullptr, nullptr), S::kInvalidName);
+}
+
+// What others leave in the store: files of no value, names too long, a root
+// below a file, a key gone while open.
+TEST_F(RegistryStoreTest, ForeignFilesAndMissingPlacesAreRefused) {
+    ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
+    const std::string dir = key_.directory() + "/";
+    ASSERT_EQ(mkfifo((dir + File("Fifo")).c_str(), 0600), 0);
+    ASSERT_EQ(symlink("Loop", (dir + "Loop").c_str()), 0);
+    test::WriteFile(dir + File("Huge"), "");
+    ASSERT_EQ(truncate((dir + File("Huge")).c_str(), int64_t{5} << 30), 0);  // sparse
+    test::WriteFile(dir + File("\x02"), Stored("not listed"));
+    test::WriteFile(dir + File("Short"), "TQR");
+    std::filesystem::create_directory(dir + File("Dir"));
+    const std::string long_name(300, 'n');
+    EXPECT_EQ(Get(key_, "Fifo") + Get(key_, "Loop") + Get(key_, "Huge") + Get(key_, "Short"),
+              "<1117><1117><1117><1117>");
+    EXPECT_EQ(Get(key_, "Dir"), "<2>");
+    EXPECT_EQ(Get(key_, long_name), "<123>");
+    EXPECT_EQ(RS::CreateKey("K\\" + long_name, &other_), S::kInvalidName);
+    EXPECT_EQ(RS::CreateKey("K\\Fifo\\Sub", &other_), S::kOk);  // the old-layout name is free
+    ASSERT_EQ(mkfifo((dir + "Pipe").c_str(), 0600), 0);
+    EXPECT_EQ(RS::CreateKey("K\\Pipe", &other_), S::kAccessDenied);  // no value to move aside
+    EXPECT_EQ(RS::DeleteValue(key_, "Dir"), S::kIoError);
+    Names subkeys, values;
+    ASSERT_EQ(RS::EnumKey(key_, &subkeys, nullptr), S::kOk);
+    ASSERT_EQ(RS::EnumKey(key_, nullptr, &values), S::kOk);
+    EXPECT_EQ(subkeys, Names{"Fifo"});
+    EXPECT_EQ(values, (Names{"Dir", "Fifo", "Huge", "Short"}));
+
+    // A file where a key goes: one that is no key, and one above the root.
+    test::WriteFile(root_ + "/File", Stored("v"));
+    EXPECT_EQ(RS::OpenKey("File", &other_), S::kNotFound);
+    {
+        test::ScopedEnv below_file("TQ_REGISTRY_ROOT", (root_ + "/File/registry").c_str());
+        EXPECT_EQ(RS::CreateKey("A", &other_), S::kAccessDenied);
+    }
+    // A key reached by a symbolic link is not deleted, nor are the values of
+    // the key it leads to.
+    ASSERT_EQ(RS::CreateKey("Target", &other_), S::kOk);
+    ASSERT_EQ(Set(other_, "V", "x"), S::kOk);
+    ASSERT_EQ(symlink("Target", (root_ + "/Link").c_str()), 0);
+    EXPECT_EQ(RS::DeleteKey("Link"), S::kNotFound);
+    EXPECT_EQ(Get(other_, "V"), "x");
+
+    // The key's directory gone while the key is open.
+    ASSERT_EQ(RS::CreateKey("Gone", &other_), S::kOk);
+    ASSERT_EQ(rmdir(other_.directory().c_str()), 0);
+    EXPECT_EQ(RS::EnumKey(other_, nullptr, nullptr), S::kNotFound);
+}
+
+// A value that does not fit under RLIMIT_FSIZE is not written, and no
+// temporary file stays behind.
+TEST_F(RegistryStoreTest, ValueBeyondTheFileSizeLimitIsAnIoError) {
+    ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
+    ASSERT_EQ(Set(key_, "V", "old"), S::kOk);
+    EXPECT_EQ(test::RunInChild([&] {
+                  signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{4096, 4096};
+                  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 1;
+                  return Set(key_, "V", std::string(8192, 'x')) == S::kIoError ? 0 : 2;
+              }),
+              0);
+    EXPECT_EQ(Get(key_, "V"), "old");
+    EXPECT_EQ(List(key_.directory()), Names{File("V")});
+}
+
 // A value of a store written before values had their prefix: a file named as
 // the value.
 TEST_F(RegistryStoreTest, OldValuesAreReadAndGiveWayToWritesAndSubkeys) {
@@ -174,18 +298,37 @@ TEST_F(RegistryStoreTest, OldValuesAreReadAndGiveWayToWritesAndSubkeys) {
     EXPECT_EQ(RS::DeleteValue(key_, "Gone"), S::kNotFound);
     ASSERT_EQ(RS::CreateKey("K\\Moved", &other_), S::kOk);
     EXPECT_EQ(Get(key_, "Moved"), "Moved");
-    EXPECT_EQ(List(key_.directory()), (Names{File("Moved"), File("Old"), "Moved"}));
+    // Where the prefixed file is there already, it is the newer value.
+    test::WriteFile(key_.directory() + "/Newer", Stored("older"));
+    ASSERT_EQ(Set(key_, "Newer", "newer"), S::kOk);
+    test::WriteFile(key_.directory() + "/Newer", Stored("older"));
+    ASSERT_EQ(RS::CreateKey("K\\Newer", &other_), S::kOk);
+    EXPECT_EQ(Get(key_, "Newer"), "newer");
+    EXPECT_EQ(List(key_.directory()),
+              (Names{File("Moved"), File("Newer"), File("Old"), "Moved", "Newer"}));
 }
 
+// A key the account may not write: nothing changes in it. Permissions do not
+// bind root, so root runs the checks as another account.
 TEST_F(RegistryStoreTest, ReadOnlyKeyIsAccessDeniedAndKeepsTheOldValue) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     ASSERT_EQ(RS::CreateKey("K", &key_), S::kOk);
     ASSERT_EQ(Set(key_, "V", "old"), S::kOk);
+    for (const char* name : {"Old", "W"})  // values of the old layout
+        test::WriteFile(key_.directory() + "/" + name, Stored(name));
+    ASSERT_EQ(chmod(temp_.path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(key_.directory().c_str(), 0555), 0);
-    EXPECT_EQ(Set(key_, "V", "new"), S::kAccessDenied);
-    EXPECT_EQ(RS::DeleteValue(key_, "V"), S::kAccessDenied);
-    EXPECT_EQ(Get(key_, "V"), "old");
-    EXPECT_EQ(List(key_.directory()), Names{File("V")});
+    EXPECT_EQ(test::RunInChild([&] {
+                  if (geteuid() == 0 && !test::BecomeAccount(54321)) return 100;
+                  const S results[] = {Set(key_, "V", "new"), RS::DeleteValue(key_, "V"),
+                                       RS::DeleteValue(key_, "W"), RS::CreateKey("K\\Sub", &other_),
+                                       RS::CreateKey("K\\Old", &other_)};
+                  for (size_t i = 0; i < std::size(results); ++i) {
+                      if (results[i] != S::kAccessDenied) return static_cast<int>(i) + 1;
+                  }
+                  return Get(key_, "V") + Get(key_, "W") == "oldW" ? 0 : 99;
+              }),
+              0);
+    EXPECT_EQ(List(key_.directory()), (Names{File("V"), "Old", "W"}));
 }
 
 // Round r of writer w: w and r in the first three bytes, the length varies.

@@ -62,8 +62,8 @@ std::string DefaultSourceName() {
     return name != nullptr ? name : tq::kRuntimeSystemName;
 }
 
-// Creates (or, with remove, deletes) the event-log registration of a source.
-int RegisterEventSourceKey(const char* sourceName, const std::string& messageFile, bool remove) {
+// Creates the event-log registration of a source.
+int RegisterEventSourceKey(const char* sourceName, const std::string& messageFile) {
     using tq::platform::RegistryKey;
     using tq::platform::RegistryStatus;
     using tq::platform::RegistryStore;
@@ -71,10 +71,6 @@ int RegisterEventSourceKey(const char* sourceName, const std::string& messageFil
     char keyPath[512];
     std::snprintf(keyPath, sizeof keyPath,
                   "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\%s", sourceName);
-    if (remove) {
-        RegistryStore::DeleteKey(keyPath);
-        return 0;
-    }
     RegistryKey key;
     if (RegistryStore::CreateKey(keyPath, &key) != RegistryStatus::kOk) return -1;
     const uint8_t types[4] = {7, 0, 0, 0};
@@ -156,7 +152,7 @@ void KvSysLogWin32::Close() {
 int KvSysLogWin32::Install(const char* sourceName) {
     std::string path = tq::platform::OwnModulePath();
     if (path.empty() || sourceName == nullptr) return -1;
-    return RegisterEventSourceKey(sourceName, path, false);
+    return RegisterEventSourceKey(sourceName, path);
 }
 
 void KvSysLogWin32::Open(const char* sourceName) {
@@ -165,9 +161,9 @@ void KvSysLogWin32::Open(const char* sourceName) {
     if (sourceName == nullptr) {
         try {
             chosen = DefaultSourceName();
-        } catch (const std::bad_alloc&) {
+        } catch (const std::bad_alloc&) {  // GCOVR_EXCL_START: only when the heap refuses a name
             chosen.clear();
-        }
+        }  // GCOVR_EXCL_STOP
         sourceName = chosen.empty() ? tq::kRuntimeSystemName : chosen.c_str();
     }
     // A source that cannot be registered stays null: it counts as open, so no
@@ -184,7 +180,7 @@ void KvSysLogWin32::Write(unsigned int type, unsigned int, const char* text) {
     try {
         ReportEntry(static_cast<tq::platform::EventSource*>(eventSource), processIdText, type,
                     text);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc&) {  // GCOVR_EXCL_LINE: only when the heap refuses the entry
     }
 }
 
