@@ -124,6 +124,8 @@ TEST(HostileInput, MemQueueAndRawBufferRefuseWhatTheyCannotHold) {
     EXPECT_EQ(queue.GetLogicalSize(), 0);  // refused before the queue grows
     EXPECT_EQ(queue.Put(abc, 0xFFFFFFFFu), KV_MEMQUEUE_GROW_FAILED);
     ASSERT_EQ(queue.Put(abc, 3), 0);
+    EXPECT_EQ(queue.Put(abc, 0xFFFFFFFFu), KV_MEMQUEUE_GROW_FAILED);  // 3 + n wraps in 32 bits
+    EXPECT_EQ(queue.GetLogicalSize(), 3);
     Guarded out(3);
     EXPECT_EQ(queue.Get(out.data(), 0xFFFFFFFFu), KV_MEMQUEUE_TOO_FEW_BYTES);
     EXPECT_EQ(queue.Get(nullptr, 2), KV_MEMQUEUE_GET_FAILED);

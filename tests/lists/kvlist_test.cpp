@@ -29,6 +29,9 @@ void ExpectUnlinked(const KvLinkedListItem* item) {
 
 // Walks both directions and compares with the model.
 void ExpectSame(const KvLinkedList& list, const std::list<Item*>& model) {
+    // The ends first: a stale end would send the walks below into freed items.
+    ASSERT_EQ(list.First(), model.empty() ? nullptr : model.front());
+    ASSERT_EQ(list.Last(), model.empty() ? nullptr : model.back());
     std::vector<KvLinkedListItem*> forward, backward;
     for (KvLinkedListItem* i = list.First(); i != nullptr; i = i->Next())
         forward.push_back(i);

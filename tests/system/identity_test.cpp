@@ -47,6 +47,10 @@ TEST(DllName, ComposesNamesFromTagAndNumber) {
     EXPECT_STREQ(copy.GetDllName(), "TQ110Srv390x64");
     copy = copy;  // self-assignment keeps the text
     EXPECT_STREQ(copy.GetDllName(), "TQ110Srv390x64");
+    DllNameClass longer("LongerTag", 12345);
+    ASSERT_STREQ(longer.GetDllName(), "TQ110LongerTag1234590x64");
+    longer = copy;  // the terminator comes along
+    EXPECT_STREQ(longer.GetDllName(), "TQ110Srv390x64");
 
     std::string tag(1000, 'T');
     DllNameClass name(tag.c_str(), 5);

@@ -125,6 +125,8 @@ holds "$out" "^  2034  The disk is nearly full\.$"
 holds "$out" "^123456  \(no entry in the catalogue; shown as \"[^\"]+\"\)$"
 expect 0 error --search DISK nearly
 [ "$out" = "  2034  The disk is nearly full." ] || fail "search of two words: $out"
+expect 1 error --search DISK nosuchword  # no entry holds both words
+[ -z "$out" ] || fail "a search without a match printed: $out"
 expect 0 error --all
 holds "$out" "^ -2030  "
 holds "$out" "^ -3099\.\.-3001  To get the OQL-Errors"
