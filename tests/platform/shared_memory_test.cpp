@@ -297,7 +297,7 @@ TEST_F(SharedMemory, WhatLiesAtAGuardName) {
     ASSERT_EQ(AcquireInstanceGuard("Guard", &handle, nullptr), G::kAcquired);
     const int result = test::RunInChild([] {
         if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
             return 77;
         return QueryInstanceGuard("Guard").kind == H::kUnknown ? 0 : 1;

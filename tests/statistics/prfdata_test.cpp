@@ -121,7 +121,7 @@ TEST_F(PerfTest, InstallationRecordsTheExtensionAndItsTexts) {
         const int result = tq::test::RunInChild([&] {
             const std::string options = "nr_inodes=" + std::to_string(inodes);
             if (unshare(CLONE_NEWNS) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
                 mount("none", root.c_str(), "tmpfs", 0, options.c_str()) != 0)
                 return 77;
             if (RegisterStatistics() != 0) return 1;
