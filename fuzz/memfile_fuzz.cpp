@@ -287,11 +287,11 @@ void Step(FuzzedDataProvider& in, Subject (&subjects)[2]) {
             const auto value = in.ConsumeIntegral<unsigned int>();
             int status = 1;
             FUZZ_CHECK(f.Write(value, status) == 4);
-            m.Resize(int64_t{size} + 4);
-            if (m.position + 4 > Allocated(f)) {
+            if (m.position + 4 > Allocated(f)) {  // refused: the size stays
                 FUZZ_CHECK(status == KV_MEMFILE_BEYOND_ALLOCATED);
                 break;
             }
+            m.Resize(int64_t{size} + 4);
             FUZZ_CHECK(status == 0);
             for (int i = 0; i < 4; ++i) {
                 if (m.position + i < m.Size()) {
