@@ -27,10 +27,10 @@ sweep_data() {
         BEGIN { n = split(columns, column, " ") }
         $1 == "sweep" && $3 == counter {
             for (c = 1; c <= n; ++c) {
-                split(column[c], spec, "|")
-                if (index($2, spec[1]) != 1) continue
-                split(substr($2, length(spec[1]) + 1), part, "/")
-                if (part[2] != spec[2]) continue
+                split(column[c], wanted, "|")
+                if (index($2, wanted[1]) != 1) continue
+                split(substr($2, length(wanted[1]) + 1), part, "/")
+                if (part[2] != wanted[2]) continue
                 value[part[1] + 0, c] = scale > 0 ? $4 / scale : -scale / $4
                 if (!((part[1] + 0) in seen)) { seen[part[1] + 0] = 1; sizes[++count] = part[1] + 0 }
             }
@@ -124,6 +124,37 @@ ranges() {
         }' "$1"
 }
 
+# pair_chart NAME TITLE UNIT XLABEL KEY YLABEL LEFT RIGHT STYLE|LABEL x 6: the
+# chart DIR/NAME.png of two panels side by side, from $work/NAME.dat: columns
+# 2 to 4 on the left panel, 5 to 7 on the right, each drawn in the line style
+# and under the label given. Called by plot_sweeps, whose work, dir, common
+# and subtitle it uses.
+pair_chart() {
+    local name=$1 title=$2 unit=$3 xlabel=$4 key=$5 ylabel=$6 left=$7 right=$8
+    shift 8
+    local data=$work/$name.dat series=() column=2 entry
+    for entry in "$@"; do
+        series+=("using 1:$column with linespoints ls ${entry%%|*} title \"${entry#*|}\"")
+        column=$((column + 1))
+    done
+    cat >"$work/$name.gp" <<EOF
+$common
+set output "$dir/$name.png"
+set multiplot layout 1,2 title "$title\n$subtitle" font ",14"
+set xtics $(size_tics "$data" "$unit")
+$(ranges "$data")
+set xlabel "$xlabel"
+set key $key
+set ylabel "$ylabel"
+set title "$left"
+plot "$data" ${series[0]}, "" ${series[1]}, "" ${series[2]}
+set title "$right"
+plot "$data" ${series[3]}, "" ${series[4]}, "" ${series[5]}
+unset multiplot
+EOF
+    gnuplot "$work/$name.gp"
+}
+
 # plot_sweeps RESULTS DIR: the three charts and their tables.
 plot_sweeps() {
     local results=$1 dir=$2
@@ -138,7 +169,7 @@ plot_sweeps() {
     load=${load:-$(cut -d' ' -f1 /proc/loadavg)}
     subtitle="$(plot_machine), Linux, ${started%% *}, load average $load at the start"
     # Colours and marks per contender, the same on every chart; labels at 1, 2
-# and 5 times the powers of ten, so that a range of one decade reads too.
+    # and 5 times the powers of ten, so that a range of one decade reads too.
     local common='
 set terminal pngcairo size 1500,650 noenhanced font "Sans,12"
 set grid xtics ytics mytics lc rgb "#dddddd"
@@ -159,26 +190,11 @@ set style line 4 lc rgb "#7f7f7f" lw 2 dt 2 pt 13 ps 1.1
         "sweep/tree/search/|ours" "sweep/tree/search/|multiset" "sweep/tree/search/|btree" \
         "sweep/tree/insert/|ours" "sweep/tree/insert/|multiset" "sweep/tree/insert/|btree" \
         >"$work/tree.dat"
-    cat >"$work/tree.gp" <<EOF
-$common
-set output "$dir/tree.png"
-set multiplot layout 1,2 title "Ordered trees of random 8-byte keys: time per operation\n$subtitle" font ",14"
-set xtics $(size_tics "$work/tree.dat" keys)
-$(ranges "$work/tree.dat")
-set xlabel "keys in the tree (log scale)"
-set key top left
-set ylabel "nanoseconds per operation (log scale)"
-set title "search: find a key that is in the tree"
-plot "$work/tree.dat" using 1:2 with linespoints ls 1 title "KvRBTree", \
-     "" using 1:3 with linespoints ls 2 title "std::multiset", \
-     "" using 1:4 with linespoints ls 3 title "absl::btree_multiset"
-set title "insert: build the tree in random order (per key)"
-plot "$work/tree.dat" using 1:5 with linespoints ls 1 title "KvRBTree", \
-     "" using 1:6 with linespoints ls 2 title "std::multiset", \
-     "" using 1:7 with linespoints ls 3 title "absl::btree_multiset"
-unset multiplot
-EOF
-    gnuplot "$work/tree.gp"
+    pair_chart tree "Ordered trees of random 8-byte keys: time per operation" keys \
+        "keys in the tree (log scale)" "top left" "nanoseconds per operation (log scale)" \
+        "search: find a key that is in the tree" "insert: build the tree in random order (per key)" \
+        "1|KvRBTree" "2|std::multiset" "3|absl::btree_multiset" \
+        "1|KvRBTree" "2|std::multiset" "3|absl::btree_multiset"
 
     # CRC-32: GB/s by buffer size.
     sweep_data "$results" bytes_per_second 1e9 \
@@ -206,26 +222,11 @@ EOF
         "sweep/dscomp/|ours" "sweep/dscomp/|lz4" "sweep/dscomp/|deflate_rle" \
         "sweep/dsdecomp/|ours" "sweep/dsdecomp/|lz4" "sweep/dsdecomp/|inflate" \
         >"$work/codec.dat"
-    cat >"$work/codec.gp" <<EOF
-$common
-set output "$dir/codec.png"
-set multiplot layout 1,2 title "Page compression: throughput in page bytes on database-like pages\n$subtitle" font ",14"
-set xtics $(size_tics "$work/codec.dat" bytes)
-$(ranges "$work/codec.dat")
-set xlabel "page size (log scale)"
-set key center right
-set ylabel "MB/s of page bytes (10^6 bytes per second, log scale)"
-set title "compression"
-plot "$work/codec.dat" using 1:2 with linespoints ls 1 title "DScomp", \
-     "" using 1:3 with linespoints ls 3 title "LZ4_compress_default", \
-     "" using 1:4 with linespoints ls 2 title "deflate level 1, Z_RLE"
-set title "decompression"
-plot "$work/codec.dat" using 1:5 with linespoints ls 1 title "DSdecomp", \
-     "" using 1:6 with linespoints ls 3 title "LZ4_decompress_safe", \
-     "" using 1:7 with linespoints ls 2 title "inflate"
-unset multiplot
-EOF
-    gnuplot "$work/codec.gp"
+    pair_chart codec "Page compression: throughput in page bytes on database-like pages" bytes \
+        "page size (log scale)" "center right" \
+        "MB/s of page bytes (10^6 bytes per second, log scale)" compression decompression \
+        "1|DScomp" "3|LZ4_compress_default" "2|deflate level 1, Z_RLE" \
+        "1|DSdecomp" "3|LZ4_decompress_safe" "2|inflate"
 
     echo "Size sweeps started $started on $(plot_machine), Linux, load average $load;" \
          "median of the repetitions (one run from 1 M keys on); charts in $dir" \
